@@ -1,0 +1,48 @@
+# make build: .venv with pinned tools, table generator, tables, module installed into .venv
+# make test:  build, then the whole test suite
+# make demo:  build, then the equity demo
+SHELL := /bin/bash
+VENV := .venv
+PY := $(VENV)/bin/python
+PIP := $(PY) -m pip --disable-pip-version-check --no-input --root-user-action=ignore -q
+DEPS_STAMP := $(VENV)/.deps-installed
+MODULE_STAMP := $(VENV)/.tavrix-installed
+SOURCES := CMakeLists.txt pyproject.toml $(shell find src generator -type f 2>/dev/null)
+TABLES := tables/h_eval_rank_table.dat tables/h_eval_flush_table.dat tables/h_eval_offsets.dat
+# A second copy of the module whose table directory is a scratch folder, so tests
+# can feed it crafted table files without touching tables/.
+SCRATCH := build/scratch
+SCRATCH_STAMP := $(SCRATCH)/.built
+
+.PHONY: build test demo clean FORCE
+
+build: $(MODULE_STAMP)
+
+$(DEPS_STAMP): requirements-dev.txt scripts/find-python
+	@python=$$(scripts/find-python) || exit 1; \
+	if [ ! -x $(PY) ]; then echo "creating $(VENV) with $$python"; "$$python" -m venv $(VENV) || exit 1; fi
+	$(PIP) install -r requirements-dev.txt
+	@touch $@
+
+# Rebuild when a source changes or when a table file has gone missing.
+$(MODULE_STAMP): $(DEPS_STAMP) $(SOURCES) $(if $(wildcard $(TABLES)),,FORCE)
+	$(PIP) install --no-deps --no-build-isolation --force-reinstall .
+	@touch $@
+
+$(SCRATCH_STAMP): $(DEPS_STAMP) $(SOURCES)
+	$(VENV)/bin/cmake -S . -B $(SCRATCH) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	    -DTAVRIX_GENERATE_TABLES=OFF -DTAVRIX_TABLE_DIR=$(abspath $(SCRATCH))/tables \
+	    -DPython_EXECUTABLE=$(abspath $(PY)) > /dev/null
+	$(VENV)/bin/cmake --build $(SCRATCH) > /dev/null
+	@touch $@
+
+test: build $(SCRATCH_STAMP)
+	TAVRIX_SCRATCH_MODULE_DIR=$(abspath $(SCRATCH)) $(PY) -m pytest -q tests
+
+demo: build
+	$(PY) examples/equity.py
+
+clean:
+	rm -rf build tables $(VENV)
+
+FORCE:
