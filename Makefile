@@ -4,7 +4,7 @@
 SHELL := /bin/bash
 VENV := .venv
 PY := $(VENV)/bin/python
-PIP := $(PY) -m pip --disable-pip-version-check --no-input --root-user-action=ignore -q
+PIP := PIP_ROOT_USER_ACTION=ignore $(PY) -m pip --disable-pip-version-check --no-input -q
 DEPS_STAMP := $(VENV)/.deps-installed
 MODULE_STAMP := $(VENV)/.tavrix-installed
 SOURCES := CMakeLists.txt pyproject.toml $(shell find src generator -type f 2>/dev/null)
