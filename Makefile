@@ -7,7 +7,7 @@ PY := $(VENV)/bin/python
 PIP := PIP_ROOT_USER_ACTION=ignore $(PY) -m pip --disable-pip-version-check --no-input -q
 DEPS_STAMP := $(VENV)/.deps-installed
 MODULE_STAMP := $(VENV)/.tavrix-installed
-SOURCES := CMakeLists.txt pyproject.toml $(shell find src generator -type f 2>/dev/null)
+SOURCES := CMakeLists.txt pyproject.toml $(shell find src generator tests/cpp bench -name "*.[ch]pp" -o -name "*.map" -o -name CMakeLists.txt 2>/dev/null)
 TABLES := tables/h_eval_rank_table.dat tables/h_eval_flush_table.dat tables/h_eval_offsets.dat
 # A second copy of the module whose table directory is a scratch folder, so tests
 # can feed it crafted table files without touching tables/.
@@ -33,7 +33,7 @@ $(SCRATCH_STAMP): $(DEPS_STAMP) $(SOURCES)
 	$(VENV)/bin/cmake -S . -B $(SCRATCH) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
 	    -DTAVRIX_GENERATE_TABLES=OFF -DTAVRIX_TABLE_DIR=$(abspath $(SCRATCH))/tables \
 	    -DPython_EXECUTABLE=$(abspath $(PY)) > /dev/null
-	$(VENV)/bin/cmake --build $(SCRATCH) > /dev/null
+	$(VENV)/bin/cmake --build $(SCRATCH) --target tavrix tavrix_core_tests > /dev/null
 	@touch $@
 
 test: build $(SCRATCH_STAMP)
