@@ -163,9 +163,10 @@ sys.stdout.write("\\n@@RESULT@@" + json.dumps(out))
 """
 
 
-def run_child(body, timeout=60):
+def run_child(body, timeout=60, trace_to=None):
     """Runs `body` after the prelude in a fresh interpreter that imports the
-    scratch module; returns (out dict filled by the body, stderr text)."""
+    scratch module; returns (out dict filled by the body, stderr text). With
+    `trace_to`, the child runs under strace, which writes its log there."""
     scratch = scratch_dir()
     code = (
         f"SCRATCH = {str(scratch)!r}\nTABLES = {str(scratch / 'tables')!r}\n"
@@ -175,8 +176,11 @@ def run_child(body, timeout=60):
     )
     env = {**os.environ, "PYTHONPATH": str(scratch), "PYTHONDONTWRITEBYTECODE": "1"}
     env.pop("PYTHONWARNINGS", None)
+    command = [sys.executable, "-c", code]
+    if trace_to is not None:
+        command = ["strace", "-f", "-qq", "-e", "trace=openat,read,close", "-o", str(trace_to)] + command
     proc = subprocess.run(
-        [sys.executable, "-c", code], env=env, capture_output=True, text=True, timeout=timeout
+        command, env=env, capture_output=True, text=True, timeout=timeout
     )
     assert proc.returncode == 0 and "@@RESULT@@" in proc.stdout, (
         f"child failed with exit code {proc.returncode}\nstdout:\n{proc.stdout}\nstderr:\n{proc.stderr}"
@@ -223,3 +227,46 @@ def assert_reports(stderr, expected):
     seen = [(where if file == EVALUATOR else ELSEWHERE, message) for file, where, message, _ in reports]
     assert seen == list(expected)
     assert [has_note for *_, has_note in reports] == [i == 0 for i in range(len(reports))]
+
+
+def strace_usable():
+    if shutil.which("strace") is None:
+        return False
+    probe = subprocess.run(["strace", "-qq", "-e", "trace=none", "true"], capture_output=True)
+    return probe.returncode == 0
+
+
+SYSCALL = re.compile(r"^(?:\d+ +)?(openat|read|close)\((.*)\) += (-?\d+)")
+TABLE_NAMES = {RANK: "rank", FLUSH: "flush", OFFSETS: "offsets"}
+
+
+def table_file_calls(trace_text):
+    """The opens, reads and closes of the table files in an strace log, as
+    [(call, table)], consecutive reads of one file counted once; a failed
+    open is ("open-failed", table)."""
+    calls = []
+    open_tables = {}
+    for line in trace_text.splitlines():
+        match = SYSCALL.match(line)
+        if not match:
+            continue
+        call, args, result = match.group(1), match.group(2), int(match.group(3))
+        if call == "openat":
+            path = re.search(r'"([^"]*)"', args).group(1)
+            table = TABLE_NAMES.get(os.path.basename(path))
+            if table and Path(path).parent.resolve() == table_dir().resolve():
+                if result >= 0:
+                    open_tables[result] = table
+                    calls.append(("open", table))
+                else:
+                    calls.append(("open-failed", table))
+            continue
+        fd = int(args.split(",", 1)[0])
+        if fd not in open_tables:
+            continue
+        event = (call, open_tables[fd])
+        if call == "close":
+            del open_tables[fd]
+        if not (call == "read" and calls and calls[-1] == event):
+            calls.append(event)
+    return calls

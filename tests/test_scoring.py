@@ -2,8 +2,10 @@
 the scratch copy of the module, then the real module on the real tables."""
 
 import importlib
+import itertools
 import random
 import sys
+from collections import Counter
 from pathlib import Path
 
 import pytest
@@ -408,3 +410,54 @@ SAME_BEST_FIVE = {
 def test_cards_outside_the_best_five_do_not_count(real, case):
     first, second = (real_score(real, text) for text in case)
     assert first == second
+
+
+def poker_value(cards):
+    """Reference value of a hand of five or more cards: the best five-card
+    (category, tie-break ranks) tuple under the usual poker rules."""
+    return max(five_card_value(five) for five in itertools.combinations(cards, 5))
+
+
+def five_card_value(cards):
+    ranks = sorted((c >> 2 for c in cards), reverse=True)
+    counts = Counter(ranks)
+    # Ranks ordered by how often they occur, then by rank: the tie-break order.
+    grouped = sorted(counts, key=lambda r: (counts[r], r), reverse=True)
+    shape = sorted(counts.values(), reverse=True)
+    flush = len({c & 3 for c in cards}) == 1
+    straight_high = None
+    if len(counts) == 5:
+        if ranks[0] - ranks[4] == 4:
+            straight_high = ranks[0]
+        elif ranks == [12, 3, 2, 1, 0]:
+            straight_high = 3  # the wheel: the ace plays low
+    if straight_high is not None:
+        return (STRAIGHT_FLUSH if flush else STRAIGHT, straight_high)
+    if flush:
+        return (FLUSH, *ranks)
+    category = {
+        (4, 1): QUADS,
+        (3, 2): FULL_HOUSE,
+        (3, 1, 1): TRIPS,
+        (2, 2, 1): TWO_PAIR,
+        (2, 1, 1, 1): PAIR,
+        (1, 1, 1, 1, 1): HIGH_CARD,
+    }[tuple(shape)]
+    return (category, *grouped)
+
+
+def test_scores_order_random_hands_like_poker_rules(real):
+    Hand = real.poker_hand.Hand
+    rng = random.Random(1299709)
+    deals = [rng.sample(range(52), rng.choice([5, 6, 7, 7, 7])) for _ in range(2500)]
+    # A few of every category, so rare ones are compared too.
+    deals += [[card(c) for c in text.split()] for text, _ in CATEGORY_HANDS.values()]
+    scores = real.evaluate_list([(h.key, h.mask) for h in (Hand.from_bit_mask(bits(d)) for d in deals)])
+    score_of = {}
+    for deal, score in zip(deals, scores):
+        value = poker_value(deal)
+        assert score >> 12 == value[0], (deal, score, value)
+        # Hands of equal value score the same.
+        assert score_of.setdefault(value, score) == score, (deal, value)
+    ordered = [score_of[v] for v in sorted(score_of)]
+    assert ordered == sorted(set(ordered)), "scores do not rise strictly with the hands' values"

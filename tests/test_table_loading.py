@@ -33,6 +33,8 @@ from scratch_module import (
     out_of_bounds,
     run_child,
     size_error,
+    strace_usable,
+    table_file_calls,
     tables,  # noqa: F401  (fixture)
     write_tables,
 )
@@ -72,10 +74,14 @@ def test_failed_load_panics_at_the_failing_step(tables, case):
     files, step, rendering = case
     write_tables(tables, **files)
     out, stderr = run_child("""
+        fds_before = sorted(os.listdir("/proc/self/fd"))
         out["first"] = attempt(score, 0, 0)
+        out["fds_left_open"] = sorted(set(os.listdir("/proc/self/fd")) - set(fds_before))
     """)
     assert_panic(out["first"], UNWRAP + rendering)
     assert_reports(stderr, [(step, UNWRAP + rendering)])
+    # Whatever step failed, the files opened before it are closed again.
+    assert out["fds_left_open"] == []
 
 
 def test_missing_table_folder_fails_at_the_first_open(tables):
@@ -176,6 +182,60 @@ def test_tables_are_read_only_once(tables):
     """)
     assert out == {"before": [7, 5], "after": [7, 5, 7, 5]}
     assert stderr == ""
+
+
+def test_successful_load_leaves_no_file_open(tables):
+    write_tables(tables, **GOOD)
+    out, _ = run_child("""
+        fds_before = sorted(os.listdir("/proc/self/fd"))
+        out["score"] = score(0, 0)
+        out["fds_left_open"] = sorted(set(os.listdir("/proc/self/fd")) - set(fds_before))
+    """)
+    assert out == {"score": 7, "fds_left_open": []}
+
+
+OPEN_READ = {
+    "rank": [("open", "rank"), ("read", "rank")],
+    "flush": [("open", "flush"), ("read", "flush")],
+    "offsets": [("open", "offsets"), ("read", "offsets")],
+}
+# files -> the table-file system calls of the first scored hand
+CALL_ORDERS = {
+    "success": (
+        GOOD,
+        OPEN_READ["rank"] + OPEN_READ["flush"] + OPEN_READ["offsets"]
+        + [("close", "offsets"), ("close", "flush"), ("close", "rank")],
+    ),
+    "read-offsets-fails": (
+        tables_with(offsets=DIRECTORY),
+        OPEN_READ["rank"] + OPEN_READ["flush"] + OPEN_READ["offsets"]
+        + [("close", "offsets"), ("close", "flush"), ("close", "rank")],
+    ),
+    "open-offsets-fails": (
+        tables_with(offsets=None),
+        OPEN_READ["rank"] + OPEN_READ["flush"] + [("open-failed", "offsets"), ("close", "flush"), ("close", "rank")],
+    ),
+    "open-flush-fails": (
+        tables_with(flush=None),
+        OPEN_READ["rank"] + [("open-failed", "flush"), ("close", "rank")],
+    ),
+    "read-rank-fails": (tables_with(rank=b"\x00" * 3), OPEN_READ["rank"] + [("close", "rank")]),
+}
+
+
+@pytest.mark.parametrize("case", CALL_ORDERS.values(), ids=CALL_ORDERS.keys())
+def test_files_are_opened_read_and_closed_in_order(tables, tmp_path, case):
+    if not strace_usable():
+        pytest.skip("strace is not available here")
+    files, expected = case
+    write_tables(tables, **files)
+    log = tmp_path / "strace.log"
+    run_child("""
+        attempt(score, 0, 0)
+        attempt(score, 0, 0)
+    """, trace_to=log)
+    # The second call touches no file, whether the first loaded or failed.
+    assert table_file_calls(log.read_text()) == expected
 
 
 # (rank bytes, flush bytes, offsets bytes): whole numbers of elements, including none.
