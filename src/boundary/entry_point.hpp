@@ -9,6 +9,8 @@
 
 #include <Python.h>
 
+#include <exception>
+
 #include "boundary/errors.hpp"
 #include "boundary/panic.hpp"
 #include "boundary/panic_exception.hpp"
@@ -44,6 +46,10 @@ Result run_entry_point(Result failure, Work&& work) noexcept {
             std::move(error).restore();
         } catch (const Panic& p) {
             raise_panic_exception(p.message());
+        } catch (const std::exception& e) {
+            // A broken invariant of the standard library: report it like any panic.
+            write_panic_report(e.what(), {__FILE__, __LINE__, 0});
+            raise_panic_exception(e.what());
         }
         return failure;
     } catch (...) {
