@@ -12,6 +12,7 @@ import re
 import shutil
 import subprocess
 import sys
+import sysconfig
 import textwrap
 from array import array
 from pathlib import Path
@@ -19,7 +20,8 @@ from pathlib import Path
 import pytest
 
 REPO = Path(__file__).resolve().parent.parent
-SO_NAME = "tavrix.cpython-313-x86_64-linux-gnu.so"
+# The scratch copy is built for the interpreter that runs the tests.
+SO_NAME = "tavrix" + sysconfig.get_config_var("EXT_SUFFIX")
 
 RANK = "h_eval_rank_table.dat"
 FLUSH = "h_eval_flush_table.dat"
