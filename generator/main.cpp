@@ -13,6 +13,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
+        // Checked first so a bad path fails before seconds of packing.
+        ensure_directory(argv[1]);
         const HandTables tables = build_hand_tables();
         write_files_atomically(argv[1], {
                                             {"h_eval_rank_table.dat", little_endian_bytes(tables.rank_table)},

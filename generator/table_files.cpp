@@ -53,10 +53,17 @@ void write_synced(const std::filesystem::path& path, const std::vector<std::uint
 std::vector<std::uint8_t> little_endian_bytes(const std::vector<std::uint16_t>& values) { return to_little_endian(values); }
 std::vector<std::uint8_t> little_endian_bytes(const std::vector<std::uint32_t>& values) { return to_little_endian(values); }
 
-void write_files_atomically(const std::filesystem::path& directory, const std::vector<TableFile>& files) {
+void ensure_directory(const std::filesystem::path& directory) {
     std::error_code error;
     std::filesystem::create_directories(directory, error);
     if (error) throw std::runtime_error("cannot create directory " + directory.string() + ": " + error.message());
+    if (!std::filesystem::is_directory(directory))
+        throw std::runtime_error(directory.string() + " is not a directory");
+}
+
+void write_files_atomically(const std::filesystem::path& directory, const std::vector<TableFile>& files) {
+    ensure_directory(directory);
+    std::error_code error;
 
     // The pid keeps two concurrent runs from writing the same temporary file.
     const std::string suffix = ".tmp." + std::to_string(::getpid());

@@ -177,7 +177,7 @@ def test_generator_is_deterministic(generator, tmp_path):
     assert committed == outputs[0], "tables/ is stale: rebuild it"
 
 
-@pytest.mark.parametrize("arguments", [[], ["a", "b"], ["{file}/sub"]])
+@pytest.mark.parametrize("arguments", [[], ["a", "b"], ["{file}"], ["{file}/sub"]])
 def test_generator_fails_loudly(generator, tmp_path, arguments):
     blocker = tmp_path / "file"
     blocker.write_text("not a directory")
