@@ -1,7 +1,5 @@
 #include "boundary/errors.hpp"
 
-#include <unistd.h>
-
 #include "boundary/panic.hpp"
 #include "boundary/panic_exception.hpp"
 
@@ -9,14 +7,6 @@ namespace tavrix {
 namespace {
 
 constexpr const char NO_EXCEPTION_SET[] = "attempted to fetch exception but none was set";
-
-void write_stderr(std::string_view text) noexcept {
-    while (!text.empty()) {
-        const ssize_t n = ::write(2, text.data(), text.size());
-        if (n <= 0) return;
-        text.remove_prefix(static_cast<std::size_t>(n));
-    }
-}
 
 // A PanicException raised by Python code that the module called: report it in
 // the interpreter's own way and continue as a panic with the same message.

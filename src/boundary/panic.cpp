@@ -13,6 +13,8 @@ namespace {
 
 std::atomic<bool> hint_shown{false};
 
+}  // namespace
+
 void write_stderr(std::string_view text) noexcept {
     while (!text.empty()) {
         const ssize_t n = ::write(2, text.data(), text.size());
@@ -23,8 +25,6 @@ void write_stderr(std::string_view text) noexcept {
         text.remove_prefix(static_cast<std::size_t>(n));
     }
 }
-
-}  // namespace
 
 void write_panic_report(std::string_view message, PanicLocation where) noexcept {
     try {

@@ -28,6 +28,9 @@ private:
     std::string message_;
 };
 
+// Writes all of `text` to file descriptor 2, unbuffered.
+void write_stderr(std::string_view text) noexcept;
+
 void write_panic_report(std::string_view message, PanicLocation where) noexcept;
 
 // Reports, then throws a Panic.

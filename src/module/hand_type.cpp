@@ -5,16 +5,12 @@
 #include "boundary/hand_object.hpp"
 #include "boundary/panic.hpp"
 #include "module/hand_methods.hpp"
+#include "module/method_cast.hpp"
 
 namespace tavrix {
 namespace {
 
 constexpr int FASTCALL_KEYWORDS = METH_FASTCALL | METH_KEYWORDS;
-
-template <typename F>
-PyCFunction as_cfunction(F* f) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
-}
 
 PyMethodDef HAND_METHODS[] = {
     {"from_hole_cards", as_cfunction(hand_from_hole_cards), FASTCALL_KEYWORDS | METH_STATIC,

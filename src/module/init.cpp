@@ -9,6 +9,7 @@
 #include "boundary/errors.hpp"
 #include "boundary/panic.hpp"
 #include "module/hand_methods.hpp"
+#include "module/method_cast.hpp"
 #include "module/hand_type.hpp"
 #include "module/scoring_functions.hpp"
 
@@ -18,11 +19,6 @@ namespace {
 constexpr const char SUBINTERPRETER_MESSAGE[] =
     "PyO3 modules do not yet support subinterpreters, see "
     "https://docs.python.org/3/c-api/init.html#sub-interpreter-support";
-
-template <typename F>
-PyCFunction as_cfunction(F* f) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
-}
 
 // The interpreter keeps pointers into these records for as long as the
 // function objects live, so they are static.
