@@ -1,6 +1,7 @@
 # make build: .venv with pinned tools, table generator, tables, module installed into .venv
 # make test:  build, then the whole test suite
 # make demo:  build, then the equity demo
+# make bench: build, then the scoring benchmarks
 SHELL := /bin/bash
 VENV := .venv
 PY := $(VENV)/bin/python
@@ -14,7 +15,7 @@ TABLES := tables/h_eval_rank_table.dat tables/h_eval_flush_table.dat tables/h_ev
 SCRATCH := build/scratch
 SCRATCH_STAMP := $(SCRATCH)/.built
 
-.PHONY: build test demo clean FORCE
+.PHONY: build test demo bench clean FORCE
 
 build: $(MODULE_STAMP)
 
@@ -41,6 +42,14 @@ test: build $(SCRATCH_STAMP)
 
 demo: build
 	$(PY) examples/equity.py
+
+# Scoring throughput: the C++ core alone, then the Python entry points side by side.
+bench: build
+	$(VENV)/bin/cmake -S . -B build/bench -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	    -DTAVRIX_GENERATE_TABLES=OFF -DPython_EXECUTABLE=$(abspath $(PY)) > /dev/null
+	$(VENV)/bin/cmake --build build/bench --target tavrix_score_bench > /dev/null
+	build/bench/tavrix_score_bench
+	$(PY) bench/bench_scoring.py
 
 clean:
 	rm -rf build tables $(VENV)

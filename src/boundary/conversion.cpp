@@ -42,6 +42,12 @@ std::uint8_t to_u8(PyObject* value) {
 std::uint64_t to_u64(PyObject* value) {
     unsigned long long v;
     if (PyLong_Check(value)) {
+        // Most words fit in a signed 64-bit integer, whose conversion is far
+        // cheaper than the unsigned one; the rest (and every failure, with the
+        // interpreter's own message) takes the unsigned conversion.
+        int overflow = 0;
+        const long long fast = PyLong_AsLongLongAndOverflow(value, &overflow);
+        if (overflow == 0 && fast >= 0) return static_cast<std::uint64_t>(fast);
         v = PyLong_AsUnsignedLongLong(value);
     } else {
         OwnedRef index = checked(PyNumber_Index(value));
