@@ -22,9 +22,9 @@ CATEGORY_NAMES = ["high card", "one pair", "two pair", "three of a kind", "strai
 
 @pytest.fixture(scope="module")
 def demo():
-    spec = importlib.util.spec_from_file_location("equity_demo", DEMO)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    loader_spec = importlib.util.spec_from_file_location("equity_demo", DEMO)
+    module = importlib.util.module_from_spec(loader_spec)
+    loader_spec.loader.exec_module(module)
     return module
 
 

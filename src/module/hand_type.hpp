@@ -1,4 +1,4 @@
-// The Python class Hand: a heap type built once per process from its spec.
+// The Python class Hand: a heap type built once per process from its PyType_Spec.
 #pragma once
 
 #include <Python.h>
