@@ -4,15 +4,10 @@ the scratch copy of the module, then the real module on the real tables."""
 import importlib
 import itertools
 import random
-import sys
 from collections import Counter
 from pathlib import Path
 
 import pytest
-
-# The helper module sits beside this file, whatever pytest's import mode.
-if str(Path(__file__).resolve().parent) not in sys.path:
-    sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from scratch_module import (
     FLUSH_INDEX,

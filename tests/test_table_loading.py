@@ -1,15 +1,9 @@
 """Loading of the three lookup tables, observed through the scratch copy of the
 module in fresh child processes (a process loads its tables at most once)."""
 
-import sys
 from collections import Counter
-from pathlib import Path
 
 import pytest
-
-# The helper module sits beside this file, whatever pytest's import mode.
-if str(Path(__file__).resolve().parent) not in sys.path:
-    sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from scratch_module import (
     DIRECTORY,

@@ -11,12 +11,13 @@ std::atomic_ref<std::uint64_t> flag_of(PyObject* obj) noexcept {
     return std::atomic_ref<std::uint64_t>(reinterpret_cast<HandObject*>(obj)->borrow_flag);
 }
 
-}  // namespace
-
+// Throws TypeError "'{Q}' object cannot be converted to 'Hand'" unless obj is a Hand.
 void check_hand(PyObject* obj) {
     auto* type = reinterpret_cast<PyTypeObject*>(hand_type());
     if (Py_TYPE(obj) != type && !PyType_IsSubtype(Py_TYPE(obj), type)) throw_cannot_convert(obj, "Hand");
 }
+
+}  // namespace
 
 SharedHand::SharedHand(PyObject* obj) {
     check_hand(obj);

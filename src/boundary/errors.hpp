@@ -59,7 +59,8 @@ OwnedRef checked(PyObject* p);
 // "<unprintable {type} object>".
 std::string object_text(PyObject* obj);
 
-// UTF-8 of a str object, lone surrogates replaced; empty optional-like flag via bool.
+// UTF-8 of a str object into `out`, lone surrogates replaced by U+FFFD; false
+// (with an exception pending) if the text cannot be had at all.
 bool str_to_utf8(PyObject* str, std::string& out);
 
 // The qualified name of obj's type, or "<failed to extract type name>".

@@ -35,11 +35,9 @@ public:
     SharedHand(const SharedHand&) = delete;
     SharedHand& operator=(const SharedHand&) = delete;
 
-    const HandObject& operator*() const noexcept { return *hand(); }
-    const HandObject* operator->() const noexcept { return hand(); }
+    const HandObject* operator->() const noexcept { return reinterpret_cast<const HandObject*>(ref_.get()); }
 
 private:
-    HandObject* hand() const noexcept { return reinterpret_cast<HandObject*>(ref_.get()); }
     OwnedRef ref_;
 };
 
@@ -56,8 +54,5 @@ public:
 private:
     OwnedRef ref_;
 };
-
-// Throws the TypeError unless obj is a Hand.
-void check_hand(PyObject* obj);
 
 }  // namespace tavrix
