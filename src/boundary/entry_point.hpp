@@ -12,7 +12,7 @@
 #include <exception>
 
 #include "boundary/errors.hpp"
-#include "boundary/panic.hpp"
+#include "boundary/uncaught_panic.hpp"
 #include "boundary/panic_exception.hpp"
 
 namespace tavrix {

@@ -1,6 +1,6 @@
 #include "boundary/errors.hpp"
 
-#include "boundary/panic.hpp"
+#include "hand_evaluator/panic.hpp"
 #include "boundary/panic_exception.hpp"
 
 namespace tavrix {

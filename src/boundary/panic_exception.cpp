@@ -1,7 +1,7 @@
 #include "boundary/panic_exception.hpp"
 
 #include "boundary/errors.hpp"
-#include "boundary/panic.hpp"
+#include "hand_evaluator/panic.hpp"
 
 namespace tavrix {
 namespace {

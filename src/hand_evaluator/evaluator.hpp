@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "boundary/panic.hpp"
+#include "hand_evaluator/panic.hpp"
 #include "hand_evaluator/hand_value.hpp"
 #include "hand_evaluator/once.hpp"
 #include "hand_evaluator/read_file.hpp"

@@ -2,7 +2,7 @@
 // (line 41, columns 9 and 34 of this file), which users' logs may match on.
 #include "hand_evaluator/hand.hpp"
 
-#include "boundary/panic.hpp"
+#include "hand_evaluator/panic.hpp"
 
 namespace tavrix {
 namespace {

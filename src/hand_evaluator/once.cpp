@@ -1,6 +1,6 @@
 #include "hand_evaluator/once.hpp"
 
-#include "boundary/panic.hpp"
+#include "hand_evaluator/panic.hpp"
 
 namespace tavrix {
 

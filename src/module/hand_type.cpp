@@ -3,7 +3,7 @@
 
 #include "boundary/errors.hpp"
 #include "boundary/hand_object.hpp"
-#include "boundary/panic.hpp"
+#include "hand_evaluator/panic.hpp"
 #include "module/hand_methods.hpp"
 #include "module/method_cast.hpp"
 

@@ -7,7 +7,7 @@
 
 #include "boundary/entry_point.hpp"
 #include "boundary/errors.hpp"
-#include "boundary/panic.hpp"
+#include "hand_evaluator/panic.hpp"
 #include "module/hand_methods.hpp"
 #include "module/method_cast.hpp"
 #include "module/hand_type.hpp"

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "boundary/panic.hpp"
+#include "hand_evaluator/panic.hpp"
 #include "hand_evaluator/once.hpp"
 #include "hand_evaluator/read_file.hpp"
 

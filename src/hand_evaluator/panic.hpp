@@ -1,8 +1,8 @@
 // Panics: internal failures that stop an operation at once.
 //
 // A panic writes its report to standard error at the moment it happens, then
-// unwinds as a C++ exception; the entry point wrapper turns it into the
-// module's PanicException. Nothing here knows about Python, so the pure core
+// unwinds as a C++ exception; each extension's entry points turn it into a
+// Python exception. Nothing here knows about Python, so the pure core
 // (hand values, tables, scoring) can panic too.
 #pragma once
 
@@ -42,8 +42,5 @@ void write_panic_report(std::string_view message, PanicLocation where) noexcept;
 
 // "index out of bounds: the len is {len} but the index is {index}"
 [[noreturn]] void panic_index_out_of_bounds(std::size_t len, std::size_t index, PanicLocation where);
-
-// A panic that escaped the region that catches panics: report and abort.
-[[noreturn]] void abort_uncaught_panic() noexcept;
 
 }  // namespace tavrix

@@ -1,12 +1,11 @@
 // Panic reports on file descriptor 2, written with plain write() so they are
 // neither buffered nor reordered against the interpreter's own output.
-#include "boundary/panic.hpp"
+#include "hand_evaluator/panic.hpp"
 
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
 
 namespace tavrix {
 namespace {
@@ -55,13 +54,6 @@ void resume_panic(std::string message) { throw Panic(std::move(message)); }
 void panic_index_out_of_bounds(std::size_t len, std::size_t index, PanicLocation where) {
     panic_at("index out of bounds: the len is " + std::to_string(len) + " but the index is " + std::to_string(index),
              where);
-}
-
-void abort_uncaught_panic() noexcept {
-    const auto here = std::source_location::current();
-    write_panic_report("uncaught panic at ffi boundary", {here.file_name(), here.line(), here.column()});
-    write_stderr("panic while unwinding across the Python boundary is not possible: aborting\n");
-    std::abort();
 }
 
 }  // namespace tavrix
