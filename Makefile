@@ -8,7 +8,8 @@ PY := $(VENV)/bin/python
 PIP := PIP_ROOT_USER_ACTION=ignore $(PY) -m pip --disable-pip-version-check --no-input -q
 DEPS_STAMP := $(VENV)/.deps-installed
 MODULE_STAMP := $(VENV)/.tavrix-installed
-SOURCES := CMakeLists.txt pyproject.toml $(shell find src generator tests/cpp bench -name "*.[ch]pp" -o -name "*.map" -o -name CMakeLists.txt 2>/dev/null)
+SOURCES := CMakeLists.txt pyproject.toml $(shell find src generator tests/cpp bench -name "*.[ch]pp" -o -name "*.map" -o -name CMakeLists.txt 2>/dev/null) \
+           $(shell find python -type f -not -path "*/__pycache__/*" 2>/dev/null)
 TABLES := tables/h_eval_rank_table.dat tables/h_eval_flush_table.dat tables/h_eval_offsets.dat
 # A second copy of the module whose table directory is a scratch folder, so tests
 # can feed it crafted table files without touching tables/.
@@ -34,22 +35,31 @@ $(SCRATCH_STAMP): $(DEPS_STAMP) $(SOURCES)
 	$(VENV)/bin/cmake -S . -B $(SCRATCH) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
 	    -DTAVRIX_GENERATE_TABLES=OFF -DTAVRIX_TABLE_DIR=$(abspath $(SCRATCH))/tables \
 	    -DPython_EXECUTABLE=$(abspath $(PY)) > /dev/null
-	$(VENV)/bin/cmake --build $(SCRATCH) --target tavrix tavrix_core_tests > /dev/null
+	$(VENV)/bin/cmake --build $(SCRATCH) --target tavrix _engine tavrix_core_tests > /dev/null
 	@touch $@
 
-test: build $(SCRATCH_STAMP)
-	TAVRIX_SCRATCH_MODULE_DIR=$(abspath $(SCRATCH)) $(PY) -m pytest -q tests
+# C++ engine tests and benchmarks, reading the real tables in tables/.
+NATIVE := build/native
+NATIVE_STAMP := $(NATIVE)/.built
+
+$(NATIVE_STAMP): $(MODULE_STAMP)
+	$(VENV)/bin/cmake -S . -B $(NATIVE) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	    -DTAVRIX_GENERATE_TABLES=OFF -DPython_EXECUTABLE=$(abspath $(PY)) > /dev/null
+	$(VENV)/bin/cmake --build $(NATIVE) --target tavrix_engine_tests tavrix_score_bench tavrix_equity_bench > /dev/null
+	@touch $@
+
+test: build $(SCRATCH_STAMP) $(NATIVE_STAMP)
+	TAVRIX_SCRATCH_MODULE_DIR=$(abspath $(SCRATCH)) TAVRIX_NATIVE_DIR=$(abspath $(NATIVE)) $(PY) -m pytest -q tests
 
 demo: build
 	$(PY) examples/equity.py
 
 # Scoring throughput: the C++ core alone, then the Python entry points side by side.
-bench: build
-	$(VENV)/bin/cmake -S . -B build/bench -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
-	    -DTAVRIX_GENERATE_TABLES=OFF -DPython_EXECUTABLE=$(abspath $(PY)) > /dev/null
-	$(VENV)/bin/cmake --build build/bench --target tavrix_score_bench > /dev/null
-	build/bench/tavrix_score_bench
+bench: build $(NATIVE_STAMP)
+	$(NATIVE)/tavrix_score_bench
 	$(PY) bench/bench_scoring.py
+	$(NATIVE)/tavrix_equity_bench
+	$(PY) bench/bench_equity.py
 
 clean:
 	rm -rf build tables $(VENV)

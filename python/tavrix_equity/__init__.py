@@ -1,0 +1,24 @@
+"""tavrix_equity: poker equity at native speed on the tavrix scoring core.
+
+Card text (parse_cards, format_cards), safe scoring of card arrays and hand
+words (score_cards, score_words), exact and Monte Carlo equity of hands and
+ranges (equity, Range, hand_grid), the preflop matrix on local processes or a
+Dask cluster (preflop_matrix) and charts (plot_grid).
+"""
+
+from tavrix_equity.cards import (
+    CARD_RANKS, CARD_SUITS, CATEGORY_NAMES, category, category_name, format_cards, parse_cards,
+)
+from tavrix_equity.equity import NoDealError, equity
+from tavrix_equity.hand_grid import hand_grid
+from tavrix_equity.plot import plot_grid
+from tavrix_equity.ranges import HAND_CLASSES, Range, class_combos, grid_position, hand_class
+from tavrix_equity.result import EquityResult
+from tavrix_equity.scoring import score_cards, score_words
+
+__all__ = [
+    "CARD_RANKS", "CARD_SUITS", "CATEGORY_NAMES", "HAND_CLASSES",
+    "EquityResult", "NoDealError", "Range",
+    "category", "category_name", "class_combos", "equity", "format_cards", "grid_position",
+    "hand_class", "hand_grid", "parse_cards", "plot_grid", "score_cards", "score_words",
+]

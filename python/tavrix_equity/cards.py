@@ -1,0 +1,100 @@
+"""Card text: parsing and formatting cards, and naming score categories.
+
+A card is an index 0 to 51, 4 * rank + suit, ranks from 2 (0) to ace (12),
+suits c, d, h, s (0 to 3): the numbering of the `tavrix` module.
+"""
+
+from __future__ import annotations
+
+import operator
+import re
+from collections.abc import Iterable
+
+__all__ = [
+    "CARD_RANKS", "CARD_SUITS", "CATEGORY_NAMES",
+    "parse_cards", "format_cards", "category", "category_name",
+]
+
+CARD_RANKS = "23456789TJQKA"
+CARD_SUITS = "cdhs"
+CATEGORY_NAMES = (
+    "high card", "one pair", "two pair", "three of a kind", "straight",
+    "flush", "full house", "four of a kind", "straight flush",
+)
+DECK_SIZE = 52
+SCORE_LIMIT = len(CATEGORY_NAMES) << 12
+
+_SEPARATORS = re.compile(r"[\s,]+")
+# A card is a rank (one of CARD_RANKS or "10") and a suit; anything that is not
+# one of those is reported as the piece up to the next separator or card start.
+_CARD = re.compile(r"(10|[2-9tjqka])([cdhs])", re.IGNORECASE)
+
+
+def _card_index(rank: str, suit: str) -> int:
+    rank_index = 8 if rank == "10" else CARD_RANKS.index(rank.upper())
+    return 4 * rank_index + CARD_SUITS.index(suit.lower())
+
+
+def parse_cards(text: str) -> tuple[int, ...]:
+    """parse_cards(text) -> tuple of card indices.
+
+    Cards are a rank (23456789TJQKA in either case, or 10) then a suit (cdhs in
+    either case), separated by nothing or by any mix of whitespace and commas:
+    "AsKs", "As Ks" and "as, kd,10c" all parse. Blank text is no cards.
+    Raises ValueError for an unknown card or a card given twice.
+    """
+    if not isinstance(text, str):
+        raise TypeError(f"cards must be given as text, not {type(text).__name__}")
+    cards: list[int] = []
+    for piece in _SEPARATORS.split(text):
+        position = 0
+        while position < len(piece):
+            match = _CARD.match(piece, position)
+            if match is None:
+                bad = piece[position:position + 2] or piece[position:]
+                raise ValueError(f"unknown card {bad!r} in {text!r}")
+            card = _card_index(match.group(1), match.group(2))
+            if card in cards:
+                raise ValueError(f"duplicate card {format_cards((card,))}")
+            cards.append(card)
+            position = match.end()
+    return tuple(cards)
+
+
+def _checked_card(card: object) -> int:
+    if isinstance(card, bool):
+        raise TypeError("a card index must be an integer, not bool")
+    index = operator.index(card)  # type: ignore[arg-type]
+    if not 0 <= index < DECK_SIZE:
+        raise ValueError(f"card index {index} is outside 0 to 51")
+    return index
+
+
+def format_cards(cards: Iterable[int]) -> str:
+    """format_cards(cards) -> text such as "AsKs".
+
+    Raises ValueError for an integer outside 0 to 51.
+    """
+    return "".join(CARD_RANKS[i >> 2] + CARD_SUITS[i & 3] for i in map(_checked_card, cards))
+
+
+def _checked_score(score: object) -> int:
+    if isinstance(score, bool):
+        raise TypeError("a score must be an integer, not bool")
+    value = operator.index(score)  # type: ignore[arg-type]
+    if not 0 <= value < SCORE_LIMIT:
+        raise ValueError(f"score {value} is outside 0 to {SCORE_LIMIT - 1}")
+    return value
+
+
+def category(score: int) -> int:
+    """category(score) -> the score's category 0 to 8 (score >> 12).
+
+    Raises ValueError unless 0 <= score < 36864.
+    """
+    return _checked_score(score) >> 12
+
+
+def category_name(score: int) -> str:
+    """category_name(score) -> the category's name, e.g. "full house"."""
+    return CATEGORY_NAMES[category(score)]

@@ -1,0 +1,27 @@
+// Scoring whole arrays: rows of card indices, or pairs of hand words.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace tavrix::equity {
+
+struct BadRow {
+    std::size_t row;
+    std::string reason;
+};
+
+// Scores `rows` hands of `width` (0 to 7) card indices each, row-major. Every
+// card is checked (0 to 51, distinct within its row) before it is added: the
+// first bad row is returned and `scores` is then incomplete.
+std::optional<BadRow> score_card_rows(const std::int64_t* cards, std::size_t rows, std::size_t width,
+                                      std::uint16_t* scores);
+
+// Scores pairs of hand words exactly as the tavrix module does. Returns the
+// position of the first pair that would read outside a table.
+std::optional<std::size_t> score_word_pairs(const std::uint64_t* keys, const std::uint64_t* masks,
+                                            std::size_t count, std::uint16_t* scores);
+
+}  // namespace tavrix::equity

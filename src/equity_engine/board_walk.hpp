@@ -1,0 +1,33 @@
+// Every completion of a board: nested loops over the remaining deck, each
+// level adding one card's words to a running partial board.
+#pragma once
+
+#include "hand_evaluator/hand_value.hpp"
+
+namespace tavrix::equity {
+
+// Visits every choice of `Depth` cards from deck[start..n) added to `partial`,
+// in lexicographic order of deck positions.
+template <int Depth, typename Visit>
+inline void walk_boards(const HandValue* deck, int n, int start, HandValue partial, Visit& visit) {
+    if constexpr (Depth == 0) {
+        visit(partial);
+    } else {
+        for (int i = start; i <= n - Depth; ++i) walk_boards<Depth - 1>(deck, n, i + 1, combine(partial, deck[i]), visit);
+    }
+}
+
+// The same with the number of cards chosen at run time (0 to 5).
+template <typename Visit>
+void walk_boards(int depth, const HandValue* deck, int n, int start, HandValue partial, Visit& visit) {
+    switch (depth) {
+        case 0: return walk_boards<0>(deck, n, start, partial, visit);
+        case 1: return walk_boards<1>(deck, n, start, partial, visit);
+        case 2: return walk_boards<2>(deck, n, start, partial, visit);
+        case 3: return walk_boards<3>(deck, n, start, partial, visit);
+        case 4: return walk_boards<4>(deck, n, start, partial, visit);
+        default: return walk_boards<5>(deck, n, start, partial, visit);
+    }
+}
+
+}  // namespace tavrix::equity

@@ -1,0 +1,172 @@
+// Exact equity. Deals (one combo per player, no shared card) are listed once;
+// the work is cut into items that depend only on the request, each item's
+// boards are counted in integers, weighted by the deal, and the items' sums
+// are added in item order: the same result for any number of threads.
+#include <bit>
+#include <stdexcept>
+#include <string>
+
+#include "equity_engine/board_walk.hpp"
+#include "equity_engine/equity_runs.hpp"
+#include "equity_engine/parallel_runner.hpp"
+#include "equity_engine/showdown.hpp"
+
+namespace tavrix::equity {
+namespace {
+
+struct DealList {
+    std::size_t players = 0;
+    std::vector<std::uint16_t> combo_index;  // players entries per deal
+    std::vector<double> weight;
+
+    std::size_t size() const noexcept { return weight.size(); }
+};
+
+void list_deals(const EquityRequest& request, std::size_t player, std::uint64_t used, double weight,
+                std::vector<std::uint16_t>& chosen, DealList& deals) {
+    if (player == request.players.size()) {
+        if (deals.size() >= MAX_EXACT_DEALS)
+            throw std::invalid_argument("more than " + std::to_string(MAX_EXACT_DEALS) +
+                                        " deals to enumerate exactly: use trials for ranges this wide");
+        deals.combo_index.insert(deals.combo_index.end(), chosen.begin(), chosen.end());
+        deals.weight.push_back(weight);
+        return;
+    }
+    const PlayerCombos& combos = request.players[player];
+    for (std::size_t i = 0; i < combos.combos.size(); ++i) {
+        const std::uint64_t mask = combos.combos[i].mask();
+        if (used & mask) continue;
+        chosen[player] = static_cast<std::uint16_t>(i);
+        list_deals(request, player + 1, used | mask, weight * combos.weights[i], chosen, deals);
+    }
+}
+
+std::uint64_t choose(int n, int k) {
+    std::uint64_t result = 1;
+    for (int i = 1; i <= k; ++i) result = result * static_cast<std::uint64_t>(n - k + i) / static_cast<std::uint64_t>(i);
+    return result;
+}
+
+// Item i covers deals [first_deal, last_deal) and, when split, only the boards
+// whose first card is deck position `first_position`.
+struct WorkPlan {
+    std::size_t deals_per_item = 1;
+    int positions = 0;  // > 0: every deal is split into this many items by its first board card
+    std::size_t items = 0;
+};
+
+WorkPlan plan_work(std::size_t deals, int deck_size, int to_deal) {
+    WorkPlan plan;
+    // Few deals with many boards each: split them by first card so that every
+    // thread gets work and a cancellation is seen within a few milliseconds.
+    if (to_deal >= 4 && deals < 1024) {
+        plan.positions = deck_size - to_deal + 1;
+        plan.items = deals * static_cast<std::size_t>(plan.positions);
+        return plan;
+    }
+    const std::uint64_t boards = choose(deck_size, to_deal);
+    plan.deals_per_item = boards >= 65536 ? 1 : static_cast<std::size_t>(65536 / boards);
+    plan.items = (deals + plan.deals_per_item - 1) / plan.deals_per_item;
+    return plan;
+}
+
+template <int Players>
+void count_item(const EquityRequest& request, const DealList& deals, const WorkPlan& plan, const TableView& tables,
+                std::size_t item, EquityTotals& out) {
+    const std::size_t first_deal = plan.positions ? item / plan.positions : item * plan.deals_per_item;
+    const std::size_t last_deal = plan.positions ? first_deal + 1 : std::min(first_deal + plan.deals_per_item, deals.size());
+    const int to_deal = BOARD_CARDS - static_cast<int>(request.board.size());
+    HandValue board = EMPTY_HAND;
+    for (const std::uint8_t card : request.board) board = combine(board, CARD_TABLE[card]);
+    const std::uint64_t fixed = request.board_mask() | request.dead_mask;
+
+    for (std::size_t d = first_deal; d < last_deal; ++d) {
+        Showdown<Players, false> showdown{tables, {}, {}, false};
+        std::uint64_t used = fixed;
+        for (int p = 0; p < Players; ++p) {
+            const Combo combo = request.players[p].combos[deals.combo_index[d * Players + p]];
+            showdown.holes[p] = hole_words(combo);
+            used |= combo.mask();
+        }
+        HandValue deck[CARD_COUNT];
+        int n = 0;
+        for (unsigned c = 0; c < CARD_COUNT; ++c)
+            if (!((used >> c) & 1)) deck[n++] = CARD_TABLE[c];
+        if (plan.positions) {
+            const int position = static_cast<int>(item % plan.positions);
+            walk_boards(to_deal - 1, deck, n, position + 1, combine(board, deck[position]), showdown);
+        } else {
+            walk_boards(to_deal, deck, n, 0, board, showdown);
+        }
+        if (showdown.fault) throw TableFault();
+        const double w = deals.weight[d];
+        for (int p = 0; p < Players; ++p) {
+            out.wins[p] += w * static_cast<double>(showdown.counts.wins[p]);
+            out.ties[p] += w * static_cast<double>(showdown.counts.ties[p]);
+            out.shares[p] += w * static_cast<double>(showdown.counts.shares[p]);
+        }
+        out.boards += w * static_cast<double>(showdown.counts.boards);
+    }
+}
+
+}  // namespace
+
+EquityTotals exact_equity(const EquityRequest& request, unsigned threads, const KeepGoing& keep_going) {
+    request.validate();
+    const TableView tables = table_view();
+    const std::size_t players = request.players.size();
+
+    DealList deals;
+    deals.players = players;
+    std::vector<std::uint16_t> chosen(players);
+    list_deals(request, 0, request.board_mask() | request.dead_mask, 1.0, chosen, deals);
+    if (deals.size() == 0)
+        throw std::invalid_argument("no possible deal: every combination of the players' hands shares a card");
+
+    const int to_deal = BOARD_CARDS - static_cast<int>(request.board.size());
+    const int deck_size = CARD_COUNT - std::popcount(request.board_mask() | request.dead_mask) - 2 * static_cast<int>(players);
+    const WorkPlan plan = plan_work(deals.size(), deck_size, to_deal);
+
+    std::vector<EquityTotals> item_totals(plan.items, EquityTotals(players));
+    run_parallel(
+        plan.items, threads,
+        [&](std::size_t item) {
+            with_player_count(static_cast<int>(players), [&]<int P>() {
+                count_item<P>(request, deals, plan, tables, item, item_totals[item]);
+            });
+        },
+        keep_going);
+
+    EquityTotals totals(players);
+    for (const EquityTotals& item : item_totals) totals.add(item);
+    return totals;
+}
+
+void heads_up_counts(const std::uint8_t* rows, std::size_t count, std::uint64_t* out, unsigned threads,
+                     const KeepGoing& keep_going) {
+    for (std::size_t i = 0; i < 4 * count; ++i)
+        if (rows[i] >= CARD_COUNT) throw std::invalid_argument("card index " + std::to_string(rows[i]) + " is outside 0 to 51");
+    const TableView tables = table_view();
+    run_parallel(
+        count, threads,
+        [&](std::size_t row) {
+            const std::uint8_t* cards = rows + 4 * row;
+            const Combo a{cards[0], cards[1]}, b{cards[2], cards[3]};
+            const std::uint64_t used = a.mask() | b.mask();
+            if (std::popcount(used) != 4)
+                throw std::invalid_argument("matchup " + std::to_string(row) + " does not hold four different cards");
+            Showdown<2, false> showdown{tables, {hole_words(a), hole_words(b)}, {}, false};
+            HandValue deck[CARD_COUNT];
+            int n = 0;
+            for (unsigned c = 0; c < CARD_COUNT; ++c)
+                if (!((used >> c) & 1)) deck[n++] = CARD_TABLE[c];
+            walk_boards<BOARD_CARDS>(deck, n, 0, EMPTY_HAND, showdown);
+            if (showdown.fault) throw TableFault();
+            out[3 * row] = showdown.counts.wins[0];
+            out[3 * row + 1] = showdown.counts.wins[1];
+            out[3 * row + 2] = showdown.counts.ties[0];
+        },
+        keep_going);
+}
+
+}  // namespace tavrix::equity

@@ -1,0 +1,84 @@
+#include "equity_engine/parallel_runner.hpp"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace tavrix::equity {
+
+void run_parallel(std::size_t count, unsigned threads, const std::function<void(std::size_t)>& work,
+                  const std::function<bool()>& keep_going, unsigned poll_interval_ms) {
+    std::atomic<std::size_t> next_item{0};
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    std::condition_variable finished;
+    unsigned running = 0;
+    std::exception_ptr failure;
+
+    auto worker = [&] {
+        try {
+            for (;;) {
+                if (stop.load(std::memory_order_relaxed)) break;
+                const std::size_t item = next_item.fetch_add(1, std::memory_order_relaxed);
+                if (item >= count) break;
+                work(item);
+            }
+        } catch (...) {
+            stop.store(true);
+            const std::lock_guard lock(mutex);
+            if (!failure) failure = std::current_exception();
+        }
+        const std::lock_guard lock(mutex);
+        if (--running == 0) finished.notify_all();
+    };
+
+    if (threads == 0) threads = 1;
+    if (threads > count) threads = count == 0 ? 1 : static_cast<unsigned>(count);
+    std::vector<std::jthread> pool;
+    pool.reserve(threads);
+    running = threads;
+    bool cancelled = false;
+    try {
+        for (unsigned i = 0; i < threads; ++i) pool.emplace_back(worker);
+    } catch (...) {
+        // Threads that did start must end before the locals they use go away.
+        stop.store(true);
+        {
+            const std::lock_guard lock(mutex);
+            running -= threads - static_cast<unsigned>(pool.size());
+        }
+        pool.clear();
+        throw;
+    }
+    {
+        std::unique_lock lock(mutex);
+        while (running > 0) {
+            if (finished.wait_for(lock, std::chrono::milliseconds(poll_interval_ms), [&] { return running == 0; }))
+                break;
+            if (cancelled) continue;
+            lock.unlock();
+            bool go_on = false;
+            try {
+                go_on = keep_going();
+            } catch (...) {
+                stop.store(true);
+                pool.clear();
+                throw;
+            }
+            lock.lock();
+            if (!go_on) {
+                cancelled = true;
+                stop.store(true);
+            }
+        }
+    }
+    pool.clear();  // joins
+    if (failure) std::rethrow_exception(failure);
+    if (cancelled) throw Cancelled();
+}
+
+}  // namespace tavrix::equity

@@ -1,0 +1,25 @@
+// Runs independent work items on worker threads while the calling thread
+// polls for cancellation. No thread outlives the call.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <stdexcept>
+
+namespace tavrix::equity {
+
+// Thrown by run_parallel when `keep_going` returned false.
+class Cancelled : public std::runtime_error {
+public:
+    Cancelled() : std::runtime_error("cancelled") {}
+};
+
+// Items 0..count-1 go to `threads` workers in any order; `work(item)` must
+// write only to that item's own slots. Every `poll_interval_ms` the calling
+// thread calls `keep_going()`; when it returns false the workers stop after
+// their current item and Cancelled is thrown. An exception from `work` stops
+// the run and is rethrown here after every worker has ended.
+void run_parallel(std::size_t count, unsigned threads, const std::function<void(std::size_t)>& work,
+                  const std::function<bool()>& keep_going, unsigned poll_interval_ms = 50);
+
+}  // namespace tavrix::equity

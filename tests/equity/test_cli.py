@@ -1,0 +1,26 @@
+"""The tavrix-equity command: tables, JSON, and one-line errors with status 2."""
+
+import json
+import subprocess
+import sys
+
+import pytest
+
+
+def run(*args):
+    return subprocess.run([sys.executable, "-m", "tavrix_equity", *args], capture_output=True, text=True, timeout=120)
+
+
+def test_table_and_json():
+    table = run("AsKs", "QhQd", "--board", "2c7d9hTs")
+    assert table.returncode == 0 and "44 boards" in table.stdout and "AsKs" in table.stdout
+    data = json.loads(run("AsKs", "QhQd", "JcTc", "--trials", "1000", "--seed", "5", "--json").stdout)
+    assert data["boards"] == 1000 and data["seed"] == 5 and len(data["equity"]) == 3 and not data["exact"]
+
+
+@pytest.mark.parametrize("args", [["AsKs"], ["AsKs", "AsQd"], ["AsKs", "QhQd", "--trials", "0"],
+                                  ["AsKs", "QhQd", "--trials", "x"], ["AsKs", "QhQd", "--board", "Zz"]])
+def test_bad_input_is_one_line_and_status_2(args):
+    result = run(*args)
+    assert result.returncode == 2 and result.stdout == ""
+    assert len(result.stderr.strip().splitlines()) == 1 and "error" in result.stderr
