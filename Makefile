@@ -1,7 +1,7 @@
 # make build: .venv with pinned tools, table generator, tables, module installed into .venv
 # make test:  build, then the whole test suite
-# make demo:  build, then the equity demo
-# make bench: build, then the scoring benchmarks
+# make demo:  build, then the equity demo (pure Python, then the tavrix-equity command)
+# make bench: build, then the scoring and equity benchmarks
 SHELL := /bin/bash
 VENV := .venv
 PY := $(VENV)/bin/python
@@ -51,8 +51,11 @@ $(NATIVE_STAMP): $(MODULE_STAMP)
 test: build $(SCRATCH_STAMP) $(NATIVE_STAMP)
 	TAVRIX_SCRATCH_MODULE_DIR=$(abspath $(SCRATCH)) TAVRIX_NATIVE_DIR=$(abspath $(NATIVE)) $(PY) -m pytest -q tests
 
+# The pure-Python example, then the same job through the tavrix-equity command.
 demo: build
 	$(PY) examples/equity.py
+	@echo
+	$(VENV)/bin/tavrix-equity AsKs QhQd
 
 # Scoring throughput: the C++ core alone, then the Python entry points side by side.
 bench: build $(NATIVE_STAMP)

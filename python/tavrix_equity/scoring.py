@@ -66,7 +66,8 @@ def score_cards(cards: npt.ArrayLike) -> npt.NDArray[np.uint16]:
     if array.dtype == np.uint64 and array.size and int(array.max()) > np.iinfo(np.int64).max:
         row = int(np.argmax((array > np.iinfo(np.int64).max).any(axis=1)))
         raise ValueError(f"row {row}: card index {int(array[row].max())} is outside 0 to 51")
-    rows = np.ascontiguousarray(array, dtype=np.int64)
+    # uint8 is read as it is (the compact form); everything else as int64.
+    rows = np.ascontiguousarray(array, dtype=np.uint8 if array.dtype == np.uint8 else np.int64)
     return _engine.score_card_rows(rows)
 
 

@@ -83,6 +83,25 @@ TotalsTuple totals_to_python(const EquityTotals& totals) {
     return {totals.wins, totals.ties, totals.shares, totals.share_squares, totals.boards};
 }
 
+// score_card_rows for one element type of the (n, k) card array.
+template <typename Card>
+void bind_card_rows(nb::module_& m) {
+    m.def(
+        "score_card_rows",
+        [](nb::ndarray<const Card, nb::ndim<2>, nb::c_contig, nb::device::cpu> cards) {
+            const std::size_t rows = cards.shape(0), width = cards.shape(1);
+            auto [scores, out] = new_vector<std::uint16_t>(rows);
+            std::optional<BadRow> bad;
+            {
+                const nb::gil_scoped_release unlocked;
+                bad = score_card_rows(cards.data(), rows, width, out);
+            }
+            if (bad) throw nb::value_error(("row " + std::to_string(bad->row) + ": " + bad->reason).c_str());
+            return scores;
+        },
+        "cards"_a, "Scores each row of an (n, k) int64 or uint8 array of card indices; ValueError names the first bad row.");
+}
+
 using PlayersArg = std::vector<std::pair<std::vector<std::pair<std::uint8_t, std::uint8_t>>, std::vector<double>>>;
 
 }  // namespace
@@ -104,20 +123,8 @@ NB_MODULE(_engine, m) {
         }
     });
 
-    m.def(
-        "score_card_rows",
-        [](nb::ndarray<const std::int64_t, nb::ndim<2>, nb::c_contig, nb::device::cpu> cards) {
-            const std::size_t rows = cards.shape(0), width = cards.shape(1);
-            auto [scores, out] = new_vector<std::uint16_t>(rows);
-            std::optional<BadRow> bad;
-            {
-                const nb::gil_scoped_release unlocked;
-                bad = score_card_rows(cards.data(), rows, width, out);
-            }
-            if (bad) throw nb::value_error(("row " + std::to_string(bad->row) + ": " + bad->reason).c_str());
-            return scores;
-        },
-        "cards"_a, "Scores each row of an (n, k) int64 array of card indices; ValueError names the first bad row.");
+    bind_card_rows<std::int64_t>(m);
+    bind_card_rows<std::uint8_t>(m);
 
     m.def(
         "score_word_pairs",

@@ -8,16 +8,19 @@
 
 namespace tavrix::equity {
 
+inline constexpr std::size_t MAX_HAND_CARDS = 7;
+
 struct BadRow {
     std::size_t row;
     std::string reason;
 };
 
 // Scores `rows` hands of `width` (0 to 7) card indices each, row-major. Every
-// card is checked (0 to 51, distinct within its row) before it is added: the
-// first bad row is returned and `scores` is then incomplete.
-std::optional<BadRow> score_card_rows(const std::int64_t* cards, std::size_t rows, std::size_t width,
-                                      std::uint16_t* scores);
+// card is checked (0 to 51, distinct within its row): the first bad row is
+// returned and `scores` is then incomplete. Card is std::int64_t or std::uint8_t
+// (the compact form, an eighth of the memory to read).
+template <typename Card>
+std::optional<BadRow> score_card_rows(const Card* cards, std::size_t rows, std::size_t width, std::uint16_t* scores);
 
 // Scores pairs of hand words exactly as the tavrix module does. Returns the
 // position of the first pair that would read outside a table.
