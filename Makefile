@@ -14,6 +14,9 @@ TABLES := tables/h_eval_rank_table.dat tables/h_eval_flush_table.dat tables/h_ev
 # can feed it crafted table files without touching tables/.
 SCRATCH := build/scratch
 SCRATCH_STAMP := $(SCRATCH)/.built
+# make build keeps the tables in the tree; a plain pip install puts them into
+# the environment it installs into.
+IN_TREE_TABLES := -C cmake.define.TAVRIX_TABLE_DIR=$(abspath tables)
 
 .PHONY: build test demo bench clean FORCE
 
@@ -27,7 +30,7 @@ $(DEPS_STAMP): requirements-dev.txt scripts/find-python
 
 # Rebuild when a source changes or when a table file has gone missing.
 $(MODULE_STAMP): $(DEPS_STAMP) $(SOURCES) $(if $(wildcard $(TABLES)),,FORCE)
-	$(PIP) install --no-deps --no-build-isolation --force-reinstall .
+	$(PIP) install --no-deps --no-build-isolation --force-reinstall $(IN_TREE_TABLES) .
 	@touch $@
 
 $(SCRATCH_STAMP): $(DEPS_STAMP) $(SOURCES)
