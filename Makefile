@@ -9,6 +9,7 @@ PIP := PIP_ROOT_USER_ACTION=ignore $(PY) -m pip --disable-pip-version-check --no
 DEPS_STAMP := $(VENV)/.deps-installed
 MODULE_STAMP := $(VENV)/.tavrix-installed
 SOURCES := CMakeLists.txt pyproject.toml $(shell find src generator tests/cpp bench -name "*.[ch]pp" -o -name "*.map" -o -name CMakeLists.txt 2>/dev/null)
+SOURCES += $(wildcard tavrix-stubs/*.pyi)
 TABLES := tables/h_eval_rank_table.dat tables/h_eval_flush_table.dat tables/h_eval_offsets.dat
 # A second copy of the module whose table directory is a scratch folder, so tests
 # can feed it crafted table files without touching tables/.
@@ -41,6 +42,7 @@ $(SCRATCH_STAMP): $(DEPS_STAMP) $(SOURCES)
 	@touch $@
 
 test: build $(SCRATCH_STAMP)
+	$(PY) -m mypy --strict examples/
 	TAVRIX_SCRATCH_MODULE_DIR=$(abspath $(SCRATCH)) $(PY) -m pytest -q tests
 
 demo: build

@@ -62,3 +62,4 @@ def test_installed_module_outlives_its_source_tree(tmp_path):
     assert score == "32777"
     for name in TABLE_FILES:
         assert (site / "tavrix_tables" / name).read_bytes() == (REPO / "tables" / name).read_bytes()
+    assert sorted(p.name for p in (site / "tavrix-stubs").iterdir()) == ["__init__.pyi", "poker_hand.pyi"]
