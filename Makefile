@@ -10,11 +10,15 @@ DEPS_STAMP := $(VENV)/.deps-installed
 MODULE_STAMP := $(VENV)/.tavrix-installed
 SOURCES := CMakeLists.txt pyproject.toml $(shell find src generator tests/cpp bench -name "*.[ch]pp" -o -name "*.map" -o -name CMakeLists.txt 2>/dev/null) \
            $(shell find python -type f -not -path "*/__pycache__/*" 2>/dev/null)
+SOURCES += $(wildcard tavrix-stubs/*.pyi)
 TABLES := tables/h_eval_rank_table.dat tables/h_eval_flush_table.dat tables/h_eval_offsets.dat
 # A second copy of the module whose table directory is a scratch folder, so tests
 # can feed it crafted table files without touching tables/.
 SCRATCH := build/scratch
 SCRATCH_STAMP := $(SCRATCH)/.built
+# make build keeps the tables in the tree; a plain pip install puts them into
+# the environment it installs into.
+IN_TREE_TABLES := -C cmake.define.TAVRIX_TABLE_DIR=$(abspath tables)
 
 .PHONY: build test demo bench clean FORCE
 
@@ -28,7 +32,7 @@ $(DEPS_STAMP): requirements-dev.txt scripts/find-python
 
 # Rebuild when a source changes or when a table file has gone missing.
 $(MODULE_STAMP): $(DEPS_STAMP) $(SOURCES) $(if $(wildcard $(TABLES)),,FORCE)
-	$(PIP) install --no-deps --no-build-isolation --force-reinstall .
+	$(PIP) install --no-deps --no-build-isolation --force-reinstall $(IN_TREE_TABLES) .
 	@touch $@
 
 $(SCRATCH_STAMP): $(DEPS_STAMP) $(SOURCES)
@@ -49,6 +53,7 @@ $(NATIVE_STAMP): $(MODULE_STAMP)
 	@touch $@
 
 test: build $(SCRATCH_STAMP) $(NATIVE_STAMP)
+	$(PY) -m mypy --strict examples/
 	TAVRIX_SCRATCH_MODULE_DIR=$(abspath $(SCRATCH)) TAVRIX_NATIVE_DIR=$(abspath $(NATIVE)) $(PY) -m pytest -q tests
 
 # The pure-Python example, then the same job through the tavrix-equity command.
@@ -57,8 +62,14 @@ demo: build
 	@echo
 	$(VENV)/bin/tavrix-equity AsKs QhQd
 
-# Scoring throughput: the C++ core alone, then the Python entry points side by side.
-bench: build $(NATIVE_STAMP)
+# eval7 is a reference in the equity benchmark only, never a dependency.
+BENCH_STAMP := $(VENV)/.bench-deps-installed
+$(BENCH_STAMP): $(DEPS_STAMP)
+	$(PIP) install eval7==0.1.11
+	@touch $@
+
+# Throughput: the C++ core and engine alone, then the Python entry points side by side.
+bench: build $(NATIVE_STAMP) $(BENCH_STAMP)
 	$(NATIVE)/tavrix_score_bench
 	$(PY) bench/bench_scoring.py
 	$(NATIVE)/tavrix_equity_bench

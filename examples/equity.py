@@ -16,10 +16,12 @@ import operator
 import sys
 import time
 from collections import Counter
+from collections.abc import Iterator, Sequence
 from dataclasses import dataclass, field
 from fractions import Fraction
 from functools import reduce
 from itertools import combinations, compress, repeat
+from typing import TextIO
 
 from tavrix import evaluate_list, poker_hand
 
@@ -51,11 +53,11 @@ class InputError(Exception):
 
 # ---------------------------------------------------------------- card text
 
-def card_name(index):
+def card_name(index: int) -> str:
     return RANKS[index >> 2] + SUITS[index & 3]
 
 
-def parse_cards(text):
+def parse_cards(text: str) -> list[int]:
     """Card indices of a run of two-character cards such as 'AsKs' or '2h7d9s'."""
     compact = "".join(text.replace(",", " ").split())
     cards = []
@@ -69,11 +71,11 @@ def parse_cards(text):
     return cards
 
 
-def parse_deal(hand_texts, board_text):
+def parse_deal(hand_texts: Sequence[str], board_text: str) -> tuple[list[tuple[int, ...]], list[int]]:
     """Validated (hands, board): hands are pairs of card indices."""
     if len(hand_texts) < 2:
         raise InputError(f"need at least two hands, got {len(hand_texts)}")
-    hands = []
+    hands: list[tuple[int, ...]] = []
     for text in hand_texts:
         cards = parse_cards(text)
         if len(cards) != 2:
@@ -82,7 +84,7 @@ def parse_deal(hand_texts, board_text):
     board = parse_cards(board_text)
     if len(board) > BOARD_SIZE:
         raise InputError(f"board {board_text!r} has {len(board)} cards, at most {BOARD_SIZE} allowed")
-    seen = set()
+    seen: set[int] = set()
     for card in [c for hand in hands for c in hand] + board:
         if card in seen:
             raise InputError(f"duplicated card {card_name(card)}")
@@ -100,38 +102,38 @@ class PlayerTally:
     hand: str
     # split size -> boards on which this hand shares the best score with
     # (size - 1) others; size 1 is an outright win.
-    splits: Counter = field(default_factory=Counter)
-    categories: list = field(default_factory=lambda: [0] * len(CATEGORIES))
+    splits: Counter[int] = field(default_factory=Counter)
+    categories: list[int] = field(default_factory=lambda: [0] * len(CATEGORIES))
 
     @property
-    def wins(self):
+    def wins(self) -> int:
         return self.splits[1]
 
     @property
-    def ties(self):
+    def ties(self) -> int:
         return sum(self.splits.values()) - self.wins
 
-    def losses(self, boards):
+    def losses(self, boards: int) -> int:
         return boards - sum(self.splits.values())
 
-    def equity(self, boards):
+    def equity(self, boards: int) -> Fraction:
         """Exact pot share: a k-way split is worth 1/k of the pot."""
-        return sum(Fraction(n, size) for size, n in self.splits.items()) / boards
+        return sum((Fraction(n, size) for size, n in self.splits.items()), Fraction(0)) / boards
 
 
 @dataclass
 class Matchup:
-    tallies: list
+    tallies: list[PlayerTally]
     boards: int = 0
     seconds: float = 0.0
     scoring_seconds: float = 0.0
 
     @property
-    def hands_scored(self):
+    def hands_scored(self) -> int:
         return self.boards * len(self.tallies)
 
 
-def player_bases(hands, board):
+def player_bases(hands: Sequence[tuple[int, ...]], board: Sequence[int]) -> list[tuple[int, int]]:
     """(key, mask) per player of the known board plus the hole cards.
 
     The board hand from from_bit_mask carries the bias; hole cards and dealt
@@ -144,19 +146,21 @@ def player_bases(hands, board):
     return bases
 
 
-def cards_sum(deck_keys, deck_masks, chosen):
+def cards_sum(deck_keys: Sequence[int], deck_masks: Sequence[int], chosen: tuple[int, ...]) -> tuple[int, int]:
     """(key, mask) of the unbiased hand of the chosen deck positions."""
     return sum(map(deck_keys.__getitem__, chosen)), reduce(operator.or_, map(deck_masks.__getitem__, chosen), 0)
 
 
-def board_groups(deck_keys, deck_masks, to_deal):
+def board_groups(deck_keys: Sequence[int], deck_masks: Sequence[int],
+                 to_deal: int) -> Iterator[tuple[int, int, list[tuple[int, int]]]]:
     """Every to_deal-card completion from the deck, in groups.
 
     A group is the (key sum, mask) of a leading run of cards and the list of
     (key sum, mask) of every way to finish the board with higher cards. The
     finishing runs are summed once up front."""
     tail_size = min(to_deal, TAIL_CARDS)
-    tails, starts = [], []
+    tails: list[tuple[int, int]] = []
+    starts: list[int] = []
     for tail in combinations(range(len(deck_keys)), tail_size):
         # starts[j]: where the runs made only of cards above j begin.
         while tail and len(starts) <= tail[0]:
@@ -172,14 +176,14 @@ def board_groups(deck_keys, deck_masks, to_deal):
             yield *cards_sum(deck_keys, deck_masks, lead), tails[first:]
 
 
-def fits_in_word(bases, deck_keys, to_deal):
+def fits_in_word(bases: Sequence[tuple[int, int]], deck_keys: Sequence[int], to_deal: int) -> bool:
     """True when no board can carry a player's key sum past 64 bits, so the
     sums need no reduction (true for real cards, checked rather than assumed)."""
     heaviest = sum(sorted(deck_keys, reverse=True)[:to_deal])
     return all(key + heaviest <= WORD for key, _ in bases)
 
 
-def tally_scores(scores, tallies):
+def tally_scores(scores: Sequence[list[int]], tallies: Sequence[PlayerTally]) -> None:
     """Adds one batch of per-player scores (aligned board by board)."""
     best = list(map(max, *scores))
     at_best = [list(map(operator.eq, s, best)) for s in scores]
@@ -200,7 +204,8 @@ def tally_scores(scores, tallies):
         tally.categories[:] = map(operator.add, tally.categories, counts)
 
 
-def run_matchup(hands, board, progress=None):
+def run_matchup(hands: Sequence[tuple[int, ...]], board: Sequence[int],
+                progress: "ProgressBar | None" = None) -> Matchup:
     """Scores every completion of board for every hand: an exact Matchup."""
     dead = {c for hand in hands for c in hand} | set(board)
     cards = poker_hand.get_cards()
@@ -212,11 +217,11 @@ def run_matchup(hands, board, progress=None):
     bases = player_bases(hands, board)
     wraps = not fits_in_word(bases, deck_keys, to_deal)
     result = Matchup([PlayerTally("".join(map(card_name, hand))) for hand in hands])
-    batch = [[] for _ in hands]
+    batch: list[list[tuple[int, int]]] = [[] for _ in hands]
     if progress:
         progress.update(0, total)
 
-    def flush():
+    def flush() -> None:
         start = time.perf_counter()
         scores = [evaluate_list(pairs) for pairs in batch]
         result.scoring_seconds += time.perf_counter() - start
@@ -260,10 +265,10 @@ def run_matchup(hands, board, progress=None):
 class ProgressBar:
     """A one-line bar on a stream, redrawn at most PROGRESS_STEPS + 1 times."""
 
-    def __init__(self, stream, width=40):
+    def __init__(self, stream: TextIO, width: int = 40) -> None:
         self.stream, self.width, self.drawn = stream, width, -1
 
-    def update(self, done, total):
+    def update(self, done: int, total: int) -> None:
         step = PROGRESS_STEPS * done // total if total else PROGRESS_STEPS
         if step == self.drawn:
             return
@@ -273,16 +278,16 @@ class ProgressBar:
         self.stream.write(f"\r[{bar}] {done:,}/{total:,} boards")
         self.stream.flush()
 
-    def close(self):
+    def close(self) -> None:
         self.stream.write("\n")
         self.stream.flush()
 
 
-def percent(n, boards):
+def percent(n: int, boards: int) -> str:
     return f"{100 * n / boards:.3f}"
 
 
-def report(board, result, out):
+def report(board: Sequence[int], result: Matchup, out: TextIO) -> None:
     boards, tallies = result.boards, result.tallies
     to_deal = BOARD_SIZE - len(board)
     names = [t.hand for t in tallies]
@@ -315,7 +320,7 @@ def report(board, result, out):
 
 # --------------------------------------------------------------------- main
 
-def build_parser():
+def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="equity.py",
         description="Exact all-in equity of hold'em hands by enumerating every board.",
@@ -328,7 +333,7 @@ def build_parser():
     return parser
 
 
-def main(argv=None) -> int:
+def main(argv: Sequence[str] | None = None) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
     try:
