@@ -2,6 +2,8 @@
 # make test:  build, then the whole test suite
 # make demo:  build, then the equity demo (pure Python, then the tavrix-equity command)
 # make bench: build, then the scoring and equity benchmarks
+# make check-deep: build, then the hardening checks (sanitizers, long fuzzing, threads,
+#             out of memory, matrix faults, valgrind); about 20 minutes
 SHELL := /bin/bash
 VENV := .venv
 PY := $(VENV)/bin/python
@@ -20,7 +22,7 @@ SCRATCH_STAMP := $(SCRATCH)/.built
 # the environment it installs into.
 IN_TREE_TABLES := -C cmake.define.TAVRIX_TABLE_DIR=$(abspath tables)
 
-.PHONY: build test demo bench clean FORCE
+.PHONY: build test demo bench clean check-deep FORCE
 
 build: $(MODULE_STAMP)
 
@@ -79,3 +81,29 @@ clean:
 	rm -rf build tables $(VENV)
 
 FORCE:
+
+# The sanitizer run: both extensions, the scratch copy and the C++ tests built
+# with AddressSanitizer and UndefinedBehaviorSanitizer, and the whole test suite
+# run by an interpreter that loads them (scripts/sanitize.py says how); then the
+# long hardening checks (tests/hardening with TAVRIX_DEEP=1) on the normal build.
+SANITIZE := build/sanitize
+SANITIZE_SCRATCH := build/sanitize-scratch
+SANITIZE_STAMP := $(SANITIZE)/.built
+SANITIZE_CMAKE := -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) -DTAVRIX_SANITIZE=ON \
+    -DTAVRIX_GENERATE_TABLES=OFF -DPython_EXECUTABLE=$(abspath $(PY))
+
+$(SANITIZE_STAMP): $(MODULE_STAMP)
+	$(VENV)/bin/cmake -S . -B $(SANITIZE) $(SANITIZE_CMAKE) -DTAVRIX_TABLE_DIR=$(abspath tables) > /dev/null
+	$(VENV)/bin/cmake --build $(SANITIZE) --target tavrix _engine tavrix_engine_tests > /dev/null
+	$(VENV)/bin/cmake -S . -B $(SANITIZE_SCRATCH) $(SANITIZE_CMAKE) \
+	    -DTAVRIX_TABLE_DIR=$(abspath $(SANITIZE_SCRATCH))/tables > /dev/null
+	$(VENV)/bin/cmake --build $(SANITIZE_SCRATCH) --target tavrix _engine tavrix_core_tests > /dev/null
+	@touch $@
+
+check-deep: build $(SCRATCH_STAMP) $(NATIVE_STAMP) $(SANITIZE_STAMP)
+	$(PY) scripts/sanitize.py setup $(SANITIZE) $(SANITIZE_SCRATCH)
+	TAVRIX_SCRATCH_MODULE_DIR=$(abspath $(SANITIZE_SCRATCH)) TAVRIX_NATIVE_DIR=$(abspath $(SANITIZE)) \
+	    $(SANITIZE)/venv/bin/python -m pytest -q -p no:cacheprovider tests
+	$(PY) scripts/sanitize.py report $(SANITIZE)
+	TAVRIX_DEEP=1 TAVRIX_SCRATCH_MODULE_DIR=$(abspath $(SCRATCH)) TAVRIX_NATIVE_DIR=$(abspath $(NATIVE)) \
+	    $(PY) -m pytest -q -rs tests/hardening
