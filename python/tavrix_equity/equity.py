@@ -65,6 +65,13 @@ def _player(value: PlayerLike, number: int) -> tuple[int, int] | Range:
             cards = parse_cards(value)
         except ValueError:
             return Range(value)
+        if len(cards) != 2:
+            # Cards that are not one hand may still be a range of specific
+            # hands ("AsAh, KsKh") or the empty range.
+            try:
+                return Range(value)
+            except ValueError:
+                raise ValueError(f"a hand is two cards: player {number} has {len(cards)} ({value!r})") from None
     else:
         cards = cards_of(value, f"player {number}'s hand")
     if len(cards) != 2:
