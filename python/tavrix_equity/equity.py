@@ -14,7 +14,7 @@ from collections.abc import Iterable, Sequence
 from typing import Union
 
 from tavrix_equity import _engine
-from tavrix_equity.cards import DECK_SIZE, format_cards, parse_cards
+from tavrix_equity.cards import DECK_SIZE, checked_int, format_cards, parse_cards
 from tavrix_equity.ranges import Range
 from tavrix_equity.result import EquityResult
 
@@ -32,22 +32,13 @@ class NoDealError(ValueError):
     """No deal is possible: a range is empty, or the ranges always share a card."""
 
 
-def _card_index(card: object, what: str) -> int:
-    if isinstance(card, bool) or not hasattr(card, "__index__"):
-        raise TypeError(f"{what} must be card text or card indices, not {type(card).__name__}")
-    index = operator.index(card)  # type: ignore[arg-type]
-    if not 0 <= index < DECK_SIZE:
-        raise ValueError(f"{what}: card index {index} is outside 0 to 51")
-    return index
-
-
 def cards_of(value: CardsLike, what: str) -> tuple[int, ...]:
     """Card indices from text ("AsKs") or from a sequence of indices."""
     if isinstance(value, str):
         return parse_cards(value)
     if isinstance(value, (bytes, bytearray)) or not isinstance(value, Iterable):
         raise TypeError(f"{what} must be card text or card indices, not {type(value).__name__}")
-    cards = tuple(_card_index(card, what) for card in value)
+    cards = tuple(checked_int(card, f"{what}: card index", 0, DECK_SIZE) for card in value)
     seen: set[int] = set()
     for card in cards:
         if card in seen:
@@ -91,12 +82,7 @@ def _positive_int(value: object, name: str) -> int:
 def _seed(seed: object) -> int:
     if seed is None:
         return secrets.randbits(64)
-    if isinstance(seed, bool) or not hasattr(seed, "__index__"):
-        raise TypeError(f"seed must be an integer, not {type(seed).__name__}")
-    value = operator.index(seed)  # type: ignore[arg-type]
-    if not 0 <= value < SEED_LIMIT:
-        raise ValueError(f"seed must be from 0 to 2**64 - 1, not {value}")
-    return value
+    return checked_int(seed, "seed", 0, SEED_LIMIT)
 
 
 def default_threads() -> int:
