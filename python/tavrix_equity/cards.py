@@ -9,6 +9,7 @@ from __future__ import annotations
 import operator
 import re
 from collections.abc import Iterable
+from typing import SupportsIndex, cast
 
 __all__ = [
     "CARD_RANKS", "CARD_SUITS", "CATEGORY_NAMES",
@@ -66,7 +67,7 @@ def checked_int(value: object, what: str, low: int, high: int) -> int:
     (bool is refused: True is no card), ValueError outside the interval."""
     if isinstance(value, bool) or not hasattr(value, "__index__"):
         raise TypeError(f"{what} must be an integer, not {type(value).__name__}")
-    number = operator.index(value)  # type: ignore[arg-type]
+    number = operator.index(cast(SupportsIndex, value))
     if not low <= number < high:
         raise ValueError(f"{what} {number} is outside {low} to {high - 1}")
     return number

@@ -11,7 +11,7 @@ import operator
 import os
 import secrets
 from collections.abc import Iterable, Sequence
-from typing import Union
+from typing import SupportsIndex, Union, cast
 
 from tavrix_equity import _engine
 from tavrix_equity.cards import DECK_SIZE, checked_int, format_cards, parse_cards
@@ -73,7 +73,7 @@ def _player(value: PlayerLike, number: int) -> tuple[int, int] | Range:
 def _positive_int(value: object, name: str) -> int:
     if isinstance(value, bool) or not hasattr(value, "__index__"):
         raise TypeError(f"{name} must be an integer, not {type(value).__name__}")
-    number = operator.index(value)  # type: ignore[arg-type]
+    number = operator.index(cast(SupportsIndex, value))
     if number < 1:
         raise ValueError(f"{name} must be at least 1, not {number}")
     return number
@@ -170,11 +170,12 @@ def equity(
     engine_players = _engine_players(players, _mask(in_play))
     dead_mask = _mask(dead_cards)
     threads_used = min(thread_count, 1024)
-    used_seed = None if trial_count is None else _seed(seed)
+    used_seed = None
     try:
         if trial_count is None:
             totals = _engine.exact_equity(engine_players, list(board_cards), dead_mask, threads_used)
         else:
+            used_seed = _seed(seed)
             totals = _engine.monte_carlo_equity(
                 engine_players, list(board_cards), dead_mask, trial_count, used_seed, threads_used)
     except ValueError as error:
