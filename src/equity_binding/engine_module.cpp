@@ -9,6 +9,7 @@
 #include <nanobind/stl/vector.h>
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -31,11 +32,18 @@ using Vector = nb::ndarray<nb::numpy, T, nb::ndim<1>>;
 template <typename T>
 using InVector = nb::ndarray<const T, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
 
-// A numpy array that owns a heap buffer of `count` elements.
+// A heap buffer of `count` elements owned by a capsule, which a numpy array
+// can then hold on to: freed with the array, or at once on an error path.
+template <typename T>
+std::pair<nb::capsule, T*> owned_buffer(std::size_t count) {
+    auto buffer = std::make_unique<T[]>(count ? count : 1);
+    nb::capsule owner(buffer.get(), [](void* p) noexcept { delete[] static_cast<T*>(p); });
+    return {std::move(owner), buffer.release()};
+}
+
 template <typename T>
 std::pair<Vector<T>, T*> new_vector(std::size_t count) {
-    T* data = new T[count ? count : 1];
-    nb::capsule owner(data, [](void* p) noexcept { delete[] static_cast<T*>(p); });
+    auto [owner, data] = owned_buffer<T>(count);
     return {Vector<T>(data, {count}, owner), data};
 }
 
@@ -175,8 +183,7 @@ NB_MODULE(_engine, m) {
         [](nb::ndarray<const std::uint8_t, nb::ndim<2>, nb::shape<-1, 4>, nb::c_contig, nb::device::cpu> matchups,
            unsigned threads) {
             const std::size_t count = matchups.shape(0);
-            std::uint64_t* data = new std::uint64_t[count ? 3 * count : 1];
-            nb::capsule owner(data, [](void* p) noexcept { delete[] static_cast<std::uint64_t*>(p); });
+            auto [owner, data] = owned_buffer<std::uint64_t>(3 * count);
             without_lock([&](const KeepGoing& keep_going) {
                 heads_up_counts(matchups.data(), count, data, threads, keep_going);
                 return 0;
