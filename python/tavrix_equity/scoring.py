@@ -14,6 +14,7 @@ import numpy as np
 import numpy.typing as npt
 
 from tavrix_equity import _engine
+from tavrix_equity.equity import default_threads
 
 __all__ = ["score_cards", "score_words"]
 
@@ -68,9 +69,10 @@ def score_cards(cards: npt.ArrayLike) -> npt.NDArray[np.uint16]:
         row = int(np.argmax((array > np.iinfo(np.int64).max).any(axis=1)))
         raise ValueError(f"row {row}: card index {int(array[row].max())} is outside 0 to 51")
     # uint8 is read as it is (the compact form); everything else as int64.
+    threads = default_threads()
     if array.dtype == np.uint8:
-        return _engine.score_card_rows(np.ascontiguousarray(array, dtype=np.uint8))
-    return _engine.score_card_rows(np.ascontiguousarray(array, dtype=np.int64))
+        return _engine.score_card_rows(np.ascontiguousarray(array, dtype=np.uint8), threads)
+    return _engine.score_card_rows(np.ascontiguousarray(array, dtype=np.int64), threads)
 
 
 def _word_array(values: npt.ArrayLike, what: str) -> npt.NDArray[np.uint64]:
@@ -94,4 +96,4 @@ def score_words(keys: npt.ArrayLike, masks: npt.ArrayLike) -> npt.NDArray[np.uin
     mask_array = _word_array(masks, "masks")
     if key_array.shape != mask_array.shape:
         raise ValueError(f"keys and masks differ in length: {key_array.shape[0]} and {mask_array.shape[0]}")
-    return _engine.score_word_pairs(key_array, mask_array)
+    return _engine.score_word_pairs(key_array, mask_array, default_threads())

@@ -96,18 +96,16 @@ template <typename Card>
 void bind_card_rows(nb::module_& m) {
     m.def(
         "score_card_rows",
-        [](nb::ndarray<const Card, nb::ndim<2>, nb::c_contig, nb::device::cpu> cards) {
+        [](nb::ndarray<const Card, nb::ndim<2>, nb::c_contig, nb::device::cpu> cards, unsigned threads) {
             const std::size_t rows = cards.shape(0), width = cards.shape(1);
             auto [scores, out] = new_vector<std::uint16_t>(rows);
-            std::optional<BadRow> bad;
-            {
-                const nb::gil_scoped_release unlocked;
-                bad = score_card_rows(cards.data(), rows, width, out);
-            }
+            const std::optional<BadRow> bad = without_lock([&](const KeepGoing& keep_going) {
+                return score_card_rows(cards.data(), rows, width, out, threads, keep_going);
+            });
             if (bad) throw nb::value_error(("row " + std::to_string(bad->row) + ": " + bad->reason).c_str());
             return scores;
         },
-        "cards"_a, "Scores each row of an (n, k) int64 or uint8 array of card indices; ValueError names the first bad row.");
+        "cards"_a, "threads"_a = 1, "Scores each row of an (n, k) int64 or uint8 array of card indices; ValueError names the first bad row.");
 }
 
 using PlayersArg = std::vector<std::pair<std::vector<std::pair<std::uint8_t, std::uint8_t>>, std::vector<double>>>;
@@ -136,25 +134,23 @@ NB_MODULE(_engine, m) {
 
     m.def(
         "score_word_pairs",
-        [](InVector<std::uint64_t> keys, InVector<std::uint64_t> masks) {
+        [](InVector<std::uint64_t> keys, InVector<std::uint64_t> masks, unsigned threads) {
             if (keys.shape(0) != masks.shape(0))
                 throw nb::value_error(("keys and masks differ in length: " + std::to_string(keys.shape(0)) + " and " +
                                        std::to_string(masks.shape(0)))
                                           .c_str());
             const std::size_t count = keys.shape(0);
             auto [scores, out] = new_vector<std::uint16_t>(count);
-            std::optional<std::size_t> bad;
-            {
-                const nb::gil_scoped_release unlocked;
-                bad = score_word_pairs(keys.data(), masks.data(), count, out);
-            }
+            const std::optional<std::size_t> bad = without_lock([&](const KeepGoing& keep_going) {
+                return score_word_pairs(keys.data(), masks.data(), count, out, threads, keep_going);
+            });
             if (bad)
                 throw nb::value_error(("the hand words at position " + std::to_string(*bad) +
                                        " do not describe a hand the tables cover")
                                           .c_str());
             return scores;
         },
-        "keys"_a, "masks"_a, "Scores pairs of uint64 hand words; ValueError names a pair outside the tables.");
+        "keys"_a, "masks"_a, "threads"_a = 1, "Scores pairs of uint64 hand words; ValueError names a pair outside the tables.");
 
     m.def(
         "exact_equity",
