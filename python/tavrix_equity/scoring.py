@@ -96,4 +96,5 @@ def score_words(keys: npt.ArrayLike, masks: npt.ArrayLike) -> npt.NDArray[np.uin
     mask_array = _word_array(masks, "masks")
     if key_array.shape != mask_array.shape:
         raise ValueError(f"keys and masks differ in length: {key_array.shape[0]} and {mask_array.shape[0]}")
-    return _engine.score_word_pairs(key_array, mask_array, default_threads())
+    # Memory-bound: one thread reads the words as fast as several would.
+    return _engine.score_word_pairs(key_array, mask_array, 1)
