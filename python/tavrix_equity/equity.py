@@ -20,8 +20,8 @@ from tavrix_equity.result import EquityResult
 
 __all__ = ["equity", "CardsLike", "PlayerLike", "NoDealError"]
 
-CardsLike = Union[str, Iterable[int]]
-PlayerLike = Union[str, Range, Sequence[int]]
+CardsLike = Union[str, Iterable[int], Iterable[str]]
+PlayerLike = Union[str, Range, Sequence[int], Sequence[str]]
 
 MIN_PLAYERS, MAX_PLAYERS = 2, 10
 BOARD_CARDS = 5
@@ -33,12 +33,17 @@ class NoDealError(ValueError):
 
 
 def cards_of(value: CardsLike, what: str) -> tuple[int, ...]:
-    """Card indices from text ("AsKs") or from a sequence of indices."""
+    """Card indices from text ("AsKs"), a sequence of card texts (["As", "Ks"])
+    or a sequence of indices."""
     if isinstance(value, str):
         return parse_cards(value)
     if isinstance(value, (bytes, bytearray)) or not isinstance(value, Iterable):
         raise TypeError(f"{what} must be card text or card indices, not {type(value).__name__}")
-    cards = tuple(checked_int(card, f"{what}: card index", 0, DECK_SIZE) for card in value)
+    items: list[object] = list(value)
+    texts = [item for item in items if isinstance(item, str)]
+    if items and len(texts) == len(items):
+        return parse_cards(" ".join(texts))
+    cards = tuple(checked_int(card, f"{what}: card index", 0, DECK_SIZE) for card in items)
     seen: set[int] = set()
     for card in cards:
         if card in seen:
