@@ -54,7 +54,7 @@ $(NATIVE_STAMP): $(MODULE_STAMP)
 
 test: build $(SCRATCH_STAMP) $(NATIVE_STAMP)
 	$(PY) -m mypy --strict examples/ python/tavrix_equity
-	TAVRIX_SCRATCH_MODULE_DIR=$(abspath $(SCRATCH)) TAVRIX_NATIVE_DIR=$(abspath $(NATIVE)) $(PY) -m pytest -q tests
+	TAVRIX_SCRATCH_MODULE_DIR=$(abspath $(SCRATCH)) TAVRIX_NATIVE_DIR=$(abspath $(NATIVE)) $(PY) -m pytest -q -n 2 --dist loadgroup tests
 
 # The pure-Python example, then the same job through the tavrix-equity command.
 demo: build

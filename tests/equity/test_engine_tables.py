@@ -3,11 +3,16 @@ folder the tests fill): a panic of the core is an ordinary exception, a word
 outside a table is a ValueError, and nothing is written to stderr for it."""
 
 import subprocess
+
+import pytest
 import sys
 import sysconfig
 import textwrap
 
 from scratch_module import GOOD, NOT_FOUND, POISONED, scratch_dir, tables, write_tables  # noqa: F401
+
+# These tests share the scratch module's table folder: one worker runs them all.
+pytestmark = pytest.mark.xdist_group("scratch_tables")
 
 ENGINE = "_engine" + sysconfig.get_config_var("EXT_SUFFIX")
 
