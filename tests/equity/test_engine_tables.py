@@ -21,8 +21,8 @@ def run_engine(body):
     code = textwrap.dedent(f"""
         import importlib.machinery, importlib.util, numpy as np
         loader = importlib.machinery.ExtensionFileLoader("_engine", {str(scratch_dir() / ENGINE)!r})
-        spec = importlib.util.spec_from_loader("_engine", loader)
-        engine = importlib.util.module_from_spec(spec)
+        found = importlib.util.spec_from_loader("_engine", loader)
+        engine = importlib.util.module_from_spec(found)
         loader.exec_module(engine)
         def attempt(function, *args):
             try:
