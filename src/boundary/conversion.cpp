@@ -57,11 +57,11 @@ std::uint64_t to_u64(PyObject* value) {
     return v;
 }
 
-std::vector<KeyMaskPair> to_key_mask_pairs(PyObject* sequence) {
+InputSizedVector<KeyMaskPair> to_key_mask_pairs(PyObject* sequence) {
     if (PyUnicode_Check(sequence)) throw_error(PyExc_TypeError, "Can't extract `str` to `Vec`");
     if (!PySequence_Check(sequence)) throw_cannot_convert(sequence, "Sequence");
 
-    std::vector<KeyMaskPair> pairs;
+    InputSizedVector<KeyMaskPair> pairs;
     pairs.reserve(static_cast<std::size_t>(length_hint(sequence)));
     OwnedRef iterator = checked(PyObject_GetIter(sequence));
     while (OwnedRef item{PyIter_Next(iterator.get())}) pairs.push_back(to_key_mask_pair(item.get()));

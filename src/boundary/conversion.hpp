@@ -5,6 +5,8 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <limits>
 #include <vector>
 
 #include "boundary/errors.hpp"
@@ -21,8 +23,33 @@ struct KeyMaskPair {
     std::uint64_t mask;
 };
 
+// The batch buffers of evaluate_list grow with the caller's input, which may be
+// endless or larger than memory. Running out there is the caller's MemoryError,
+// not the abort that the module's own allocations take: the process is sound
+// and the buffer is simply freed.
+template <typename T>
+struct InputSizedAllocator {
+    using value_type = T;
+
+    InputSizedAllocator() noexcept = default;
+    template <typename U>
+    InputSizedAllocator(const InputSizedAllocator<U>&) noexcept {}
+
+    T* allocate(std::size_t count) {
+        void* p = count <= std::numeric_limits<std::size_t>::max() / sizeof(T) ? std::malloc(count * sizeof(T)) : nullptr;
+        if (p == nullptr) throw_no_memory();
+        return static_cast<T*>(p);
+    }
+    void deallocate(T* p, std::size_t) noexcept { std::free(p); }
+
+    friend bool operator==(const InputSizedAllocator&, const InputSizedAllocator&) noexcept { return true; }
+};
+
+template <typename T>
+using InputSizedVector = std::vector<T, InputSizedAllocator<T>>;
+
 // The argument of evaluate_list: a non-str sequence of (key, mask) tuples.
-std::vector<KeyMaskPair> to_key_mask_pairs(PyObject* sequence);
+InputSizedVector<KeyMaskPair> to_key_mask_pairs(PyObject* sequence);
 
 // Runs one argument conversion; a TypeError (exactly) from it is replaced by
 // TypeError "argument '{parameter}': {message}", keeping the original's cause.

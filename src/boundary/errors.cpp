@@ -66,6 +66,11 @@ void throw_fetched() {
     throw PyError::fetched(std::move(exception));
 }
 
+void throw_no_memory() {
+    PyErr_NoMemory();
+    throw_fetched();
+}
+
 OwnedRef checked(PyObject* p) {
     if (p == nullptr) throw_fetched();
     return OwnedRef(p);

@@ -51,6 +51,9 @@ private:
 // coming back from Python code is resumed as a panic.
 [[noreturn]] void throw_fetched();
 
+// Raises the interpreter's MemoryError, which needs no allocation of its own.
+[[noreturn]] void throw_no_memory();
+
 // Returns `p` as an owned reference, or throws the pending error when it is null.
 OwnedRef checked(PyObject* p);
 

@@ -2,16 +2,16 @@
 // and lists, releases the interpreter's lock around every long call and lets
 // Ctrl-C stop it; the checks with friendly messages live in the Python package.
 #include <nanobind/nanobind.h>
-#include <nanobind/ndarray.h>
 #include <nanobind/stl/pair.h>
 #include <nanobind/stl/string.h>
-#include <nanobind/stl/tuple.h>
 #include <nanobind/stl/vector.h>
 
+#include <bit>
 #include <cstdint>
-#include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -27,24 +27,79 @@ using namespace tavrix::equity;
 
 namespace {
 
-template <typename T>
-using Vector = nb::ndarray<nb::numpy, T, nb::ndim<1>>;
-template <typename T>
-using InVector = nb::ndarray<const T, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
+// Arrays cross through the buffer protocol, and results are allocated by
+// numpy: nanobind's own array type aborts the process when the interpreter
+// cannot allocate its bookkeeping, where these raise MemoryError.
+class BufferView {
+public:
+    BufferView(nb::handle array, const char* what, bool writable = false) {
+        const int flags = PyBUF_C_CONTIGUOUS | PyBUF_FORMAT | (writable ? PyBUF_WRITABLE : 0);
+        if (PyObject_GetBuffer(array.ptr(), &view_, flags) == 0) return;
+        if (PyErr_ExceptionMatches(PyExc_MemoryError)) throw nb::python_error();
+        PyErr_Clear();
+        throw nb::type_error((std::string(what) + " must be a C-contiguous integer array").c_str());
+    }
+    ~BufferView() { PyBuffer_Release(&view_); }
+    BufferView(const BufferView&) = delete;
+    BufferView& operator=(const BufferView&) = delete;
 
-// A heap buffer of `count` elements owned by a capsule, which a numpy array
-// can then hold on to: freed with the array, or at once on an error path.
+    // Whether the elements are integers of T's size and signedness, in native order.
+    template <typename T>
+    bool holds() const noexcept {
+        const char* format = view_.format == nullptr ? "B" : view_.format;
+        if (*format == '@' || *format == '=' || (*format == '<' && std::endian::native == std::endian::little)) ++format;
+        if (format[0] == '\0' || format[1] != '\0' || static_cast<std::size_t>(view_.itemsize) != sizeof(T)) return false;
+        const std::string_view kinds = std::is_signed_v<T> ? "bhilq" : "BHILQ";
+        return kinds.find(format[0]) != std::string_view::npos;
+    }
+    int ndim() const noexcept { return view_.ndim; }
+    std::size_t shape(int axis) const noexcept { return static_cast<std::size_t>(view_.shape[axis]); }
+    template <typename T>
+    T* data() const noexcept {
+        return static_cast<T*>(view_.buf);
+    }
+
+private:
+    Py_buffer view_{};
+};
+
 template <typename T>
-std::pair<nb::capsule, T*> owned_buffer(std::size_t count) {
-    auto buffer = std::make_unique<T[]>(count ? count : 1);
-    nb::capsule owner(buffer.get(), [](void* p) noexcept { delete[] static_cast<T*>(p); });
-    return {std::move(owner), buffer.release()};
+const T* elements(const BufferView& view, int ndim, const char* what, const char* dtype) {
+    if (view.ndim() != ndim || !view.holds<T>())
+        throw nb::type_error((std::string(what) + " must be a " + std::to_string(ndim) + "-D " + dtype + " array").c_str());
+    return view.data<const T>();
 }
 
-template <typename T>
-std::pair<Vector<T>, T*> new_vector(std::size_t count) {
-    auto [owner, data] = owned_buffer<T>(count);
-    return {Vector<T>(data, {count}, owner), data};
+// A new reference from the C API, or the interpreter's error (MemoryError).
+nb::object checked(PyObject* result) {
+    if (result == nullptr) throw nb::python_error();
+    return nb::steal(result);
+}
+
+// New C-contiguous numpy arrays, allocated by numpy. Called through the C API:
+// nanobind's method calls do not check that the interpreter could make the
+// method's name.
+nb::object new_vector(std::size_t count, const char* dtype) {
+    const nb::object numpy = checked(PyImport_ImportModule("numpy"));
+    return checked(PyObject_CallMethod(numpy.ptr(), "empty", "ns", static_cast<Py_ssize_t>(count), dtype));
+}
+
+nb::object new_matrix(std::size_t rows, std::size_t columns, const char* dtype) {
+    const nb::object flat = new_vector(rows * columns, dtype);
+    return checked(PyObject_CallMethod(flat.ptr(), "reshape", "nn", static_cast<Py_ssize_t>(rows),
+                                       static_cast<Py_ssize_t>(columns)));
+}
+
+// A tuple of the items, converted. nanobind's own tuple conversions write into
+// the new tuple without checking that the interpreter could allocate it.
+template <typename... Items>
+nb::object checked_tuple(const Items&... items) {
+    nb::object objects[] = {nb::cast(items)...};
+    nb::object tuple = nb::steal(PyTuple_New(sizeof...(Items)));
+    if (!tuple.is_valid()) throw nb::python_error();
+    for (std::size_t i = 0; i < sizeof...(Items); ++i)
+        PyTuple_SET_ITEM(tuple.ptr(), static_cast<Py_ssize_t>(i), objects[i].release().ptr());
+    return tuple;
 }
 
 // Runs `work(keep_going)` with the lock released. keep_going takes the lock
@@ -85,28 +140,33 @@ EquityRequest make_request(const std::vector<std::pair<std::vector<std::pair<std
     return request;
 }
 
-using TotalsTuple = std::tuple<std::vector<double>, std::vector<double>, std::vector<double>, std::vector<double>, double>;
-
-TotalsTuple totals_to_python(const EquityTotals& totals) {
-    return {totals.wins, totals.ties, totals.shares, totals.share_squares, totals.boards};
+nb::object totals_to_python(const EquityTotals& totals) {
+    return checked_tuple(totals.wins, totals.ties, totals.shares, totals.share_squares, totals.boards);
 }
 
-// score_card_rows for one element type of the (n, k) card array.
 template <typename Card>
-void bind_card_rows(nb::module_& m) {
-    m.def(
-        "score_card_rows",
-        [](nb::ndarray<const Card, nb::ndim<2>, nb::c_contig, nb::device::cpu> cards, unsigned threads) {
-            const std::size_t rows = cards.shape(0), width = cards.shape(1);
-            auto [scores, out] = new_vector<std::uint16_t>(rows);
-            const std::optional<BadRow> bad = without_lock([&](const KeepGoing& keep_going) {
-                return score_card_rows(cards.data(), rows, width, out, threads, keep_going);
-            });
-            if (bad) throw nb::value_error(("row " + std::to_string(bad->row) + ": " + bad->reason).c_str());
-            return scores;
-        },
-        "cards"_a, "threads"_a = 1, "Scores each row of an (n, k) int64 or uint8 array of card indices; ValueError names the first bad row.");
+std::optional<BadRow> score_rows_unlocked(const BufferView& cards, std::uint16_t* out, unsigned threads) {
+    return without_lock([&](const KeepGoing& keep_going) {
+        return score_card_rows(cards.data<const Card>(), cards.shape(0), cards.shape(1), out, threads, keep_going);
+    });
 }
+
+nb::object score_card_rows_binding(nb::handle card_array, unsigned threads) {
+    const BufferView cards(card_array, "cards");
+    if (cards.ndim() != 2 || !(cards.holds<std::int64_t>() || cards.holds<std::uint8_t>()))
+        throw nb::type_error("cards must be a 2-D int64 or uint8 array");
+    nb::object scores = new_vector(cards.shape(0), "uint16");
+    const BufferView out(scores, "scores", true);
+    const std::optional<BadRow> bad = cards.holds<std::uint8_t>()
+                                          ? score_rows_unlocked<std::uint8_t>(cards, out.data<std::uint16_t>(), threads)
+                                          : score_rows_unlocked<std::int64_t>(cards, out.data<std::uint16_t>(), threads);
+    if (bad) throw nb::value_error(("row " + std::to_string(bad->row) + ": " + bad->reason).c_str());
+    return scores;
+}
+
+// The Python types of the equity functions' players and results, for the stubs.
+#define PLAYERS "collections.abc.Sequence[tuple[collections.abc.Sequence[tuple[int, int]], collections.abc.Sequence[float]]]"
+#define TOTALS "tuple[list[float], list[float], list[float], list[float], float]"
 
 using PlayersArg = std::vector<std::pair<std::vector<std::pair<std::uint8_t, std::uint8_t>>, std::vector<double>>>;
 
@@ -129,20 +189,26 @@ NB_MODULE(_engine, m) {
         }
     });
 
-    bind_card_rows<std::int64_t>(m);
-    bind_card_rows<std::uint8_t>(m);
+    m.def("score_card_rows", &score_card_rows_binding, "cards"_a, "threads"_a = 1,
+          nb::sig("def score_card_rows(cards: numpy.typing.NDArray[numpy.int64] | numpy.typing.NDArray[numpy.uint8], "
+                  "threads: int = 1) -> numpy.typing.NDArray[numpy.uint16]"),
+          "Scores each row of an (n, k) int64 or uint8 array of card indices; ValueError names the first bad row.");
 
     m.def(
         "score_word_pairs",
-        [](InVector<std::uint64_t> keys, InVector<std::uint64_t> masks, unsigned threads) {
-            if (keys.shape(0) != masks.shape(0))
-                throw nb::value_error(("keys and masks differ in length: " + std::to_string(keys.shape(0)) + " and " +
-                                       std::to_string(masks.shape(0)))
+        [](nb::handle key_array, nb::handle mask_array, unsigned threads) {
+            const BufferView key_view(key_array, "keys"), mask_view(mask_array, "masks");
+            const std::uint64_t* keys = elements<std::uint64_t>(key_view, 1, "keys", "uint64");
+            const std::uint64_t* masks = elements<std::uint64_t>(mask_view, 1, "masks", "uint64");
+            if (key_view.shape(0) != mask_view.shape(0))
+                throw nb::value_error(("keys and masks differ in length: " + std::to_string(key_view.shape(0)) + " and " +
+                                       std::to_string(mask_view.shape(0)))
                                           .c_str());
-            const std::size_t count = keys.shape(0);
-            auto [scores, out] = new_vector<std::uint16_t>(count);
+            const std::size_t count = key_view.shape(0);
+            nb::object scores = new_vector(count, "uint16");
+            const BufferView out(scores, "scores", true);
             const std::optional<std::size_t> bad = without_lock([&](const KeepGoing& keep_going) {
-                return score_word_pairs(keys.data(), masks.data(), count, out, threads, keep_going);
+                return score_word_pairs(keys, masks, count, out.data<std::uint16_t>(), threads, keep_going);
             });
             if (bad)
                 throw nb::value_error(("the hand words at position " + std::to_string(*bad) +
@@ -150,7 +216,10 @@ NB_MODULE(_engine, m) {
                                           .c_str());
             return scores;
         },
-        "keys"_a, "masks"_a, "threads"_a = 1, "Scores pairs of uint64 hand words; ValueError names a pair outside the tables.");
+        "keys"_a, "masks"_a, "threads"_a = 1,
+        nb::sig("def score_word_pairs(keys: numpy.typing.NDArray[numpy.uint64], masks: numpy.typing.NDArray[numpy.uint64], "
+                "threads: int = 1) -> numpy.typing.NDArray[numpy.uint16]"),
+        "Scores pairs of uint64 hand words; ValueError names a pair outside the tables.");
 
     m.def(
         "exact_equity",
@@ -160,6 +229,8 @@ NB_MODULE(_engine, m) {
                 without_lock([&](const KeepGoing& keep_going) { return exact_equity(request, threads, keep_going); }));
         },
         "players"_a, "board"_a, "dead_mask"_a, "threads"_a,
+        nb::sig("def exact_equity(players: " PLAYERS ", board: collections.abc.Sequence[int], dead_mask: int, "
+                "threads: int) -> " TOTALS),
         "Exact equity: (wins, ties, shares, share_squares, boards), shares in 1/SHARE_UNITS of a board.");
 
     m.def(
@@ -172,21 +243,28 @@ NB_MODULE(_engine, m) {
             }));
         },
         "players"_a, "board"_a, "dead_mask"_a, "trials"_a, "seed"_a, "threads"_a,
+        nb::sig("def monte_carlo_equity(players: " PLAYERS ", board: collections.abc.Sequence[int], dead_mask: int, "
+                "trials: int, seed: int, threads: int) -> " TOTALS),
         "Monte Carlo equity over `trials` random deals and boards, reproducible from `seed`.");
 
     m.def(
         "heads_up_counts",
-        [](nb::ndarray<const std::uint8_t, nb::ndim<2>, nb::shape<-1, 4>, nb::c_contig, nb::device::cpu> matchups,
-           unsigned threads) {
+        [](nb::handle matchup_array, unsigned threads) {
+            const BufferView matchups(matchup_array, "matchups");
+            const std::uint8_t* rows = elements<std::uint8_t>(matchups, 2, "matchups", "uint8");
+            if (matchups.shape(1) != 4) throw nb::type_error("matchups must have 4 columns: a1, a2, b1, b2");
             const std::size_t count = matchups.shape(0);
-            auto [owner, data] = owned_buffer<std::uint64_t>(3 * count);
+            nb::object counts = new_matrix(count, 3, "uint64");
+            const BufferView out(counts, "counts", true);
             without_lock([&](const KeepGoing& keep_going) {
-                heads_up_counts(matchups.data(), count, data, threads, keep_going);
+                heads_up_counts(rows, count, out.data<std::uint64_t>(), threads, keep_going);
                 return 0;
             });
-            return nb::ndarray<nb::numpy, std::uint64_t, nb::ndim<2>>(data, {count, 3}, owner);
+            return counts;
         },
         "matchups"_a, "threads"_a = 1,
+        nb::sig("def heads_up_counts(matchups: numpy.typing.NDArray[numpy.uint8], threads: int = 1) "
+                "-> numpy.typing.NDArray[numpy.uint64]"),
         "Preflop counts [wins of a, wins of b, ties] over all 1,712,304 boards for rows [a1, a2, b1, b2].");
 
     m.def("table_digest", &table_digest, "A hex digest of the loaded lookup tables.");

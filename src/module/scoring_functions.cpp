@@ -1,7 +1,6 @@
 #include "module/scoring_functions.hpp"
 
 #include <array>
-#include <vector>
 
 #include "boundary/binding.hpp"
 #include "boundary/conversion.hpp"
@@ -16,7 +15,7 @@ constexpr std::array<const char*, 1> HAND_PARAMETERS = {"hand"};
 constexpr std::array<const char*, 1> LIST_PARAMETERS = {"list"};
 
 // Every score is converted only after the whole batch has been scored.
-PyObject* scores_to_list(const std::vector<std::uint16_t>& scores) {
+PyObject* scores_to_list(const InputSizedVector<std::uint16_t>& scores) {
     OwnedRef list(result_or_panic(PyList_New(static_cast<Py_ssize_t>(scores.size()))));
     for (std::size_t i = 0; i < scores.size(); ++i)
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), result_or_panic(PyLong_FromLong(scores[i])));
@@ -37,8 +36,8 @@ PyObject* evaluate(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject
 PyObject* evaluate_list(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return run_entry_point<PyObject*>(nullptr, [&] {
         const auto [list_arg] = bind_arguments(nullptr, "evaluate_list", LIST_PARAMETERS, args, nargsf, kwnames);
-        const std::vector<KeyMaskPair> pairs = convert_argument("list", [&] { return to_key_mask_pairs(list_arg); });
-        std::vector<std::uint16_t> scores(pairs.size());
+        const InputSizedVector<KeyMaskPair> pairs = convert_argument("list", [&] { return to_key_mask_pairs(list_arg); });
+        InputSizedVector<std::uint16_t> scores(pairs.size());
         for (std::size_t i = 0; i < pairs.size(); ++i) scores[i] = score_hand(pairs[i].key, pairs[i].mask);
         return scores_to_list(scores);
     });
