@@ -28,7 +28,9 @@ SCORE_LIMIT = len(CATEGORY_NAMES) << 12
 _SEPARATORS = re.compile(r"[\s,]+")
 # A card is a rank (one of CARD_RANKS or "10") and a suit; anything that is not
 # one of those is reported as the piece up to the next separator or card start.
-_CARD = re.compile(r"(10|[2-9tjqka])([cdhs])", re.IGNORECASE)
+# ASCII case folding only: Unicode folding would let the Kelvin sign pass for K
+# and the long s for s.
+_CARD = re.compile(r"(10|[2-9tjqka])([cdhs])", re.IGNORECASE | re.ASCII)
 
 
 def _card_index(rank: str, suit: str) -> int:

@@ -127,11 +127,13 @@ def hand_class(c1: int, c2: int) -> str:
 # --- parsing ---------------------------------------------------------------
 
 _RANK = r"(10|[2-9tjqka])"
-_CLASS_ITEM = re.compile(rf"{_RANK}{_RANK}([so])?(\+)?", re.IGNORECASE)
-_SPAN_ITEM = re.compile(rf"{_RANK}{_RANK}([so])?\s*-\s*{_RANK}{_RANK}([so])?", re.IGNORECASE)
-_HAND_ITEM = re.compile(r"(?:(?:10|[2-9tjqka])[cdhs])+", re.IGNORECASE)
+# ASCII case folding only: Unicode folding would read the Kelvin sign as K and
+# the long s as s (and then an "s" suffix as offsuit).
+_CLASS_ITEM = re.compile(rf"{_RANK}{_RANK}([so])?(\+)?", re.IGNORECASE | re.ASCII)
+_SPAN_ITEM = re.compile(rf"{_RANK}{_RANK}([so])?(?u:\s*)-(?u:\s*){_RANK}{_RANK}([so])?", re.IGNORECASE | re.ASCII)
+_HAND_ITEM = re.compile(r"(?:(?:10|[2-9tjqka])[cdhs])+", re.IGNORECASE | re.ASCII)
 # Plain decimals only: float() would also take "nan", "inf", "+.5" and "1_0".
-_WEIGHT = re.compile(r"(?:\d+\.?\d*|\.\d+)(?:e[+-]?\d+)?", re.IGNORECASE)
+_WEIGHT = re.compile(r"(?:\d+\.?\d*|\.\d+)(?:e[+-]?\d+)?", re.IGNORECASE | re.ASCII)
 
 
 class _BadItem(Exception):
