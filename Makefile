@@ -22,7 +22,7 @@ SCRATCH_STAMP := $(SCRATCH)/.built
 # the environment it installs into.
 IN_TREE_TABLES := -C cmake.define.TAVRIX_TABLE_DIR=$(abspath tables)
 
-.PHONY: build test demo bench clean check-deep FORCE
+.PHONY: build test demo bench bench-matrix matrix clean check-deep FORCE
 
 build: $(MODULE_STAMP)
 
@@ -55,8 +55,8 @@ $(NATIVE_STAMP): $(MODULE_STAMP)
 	@touch $@
 
 test: build $(SCRATCH_STAMP) $(NATIVE_STAMP)
-	$(PY) -m mypy --strict examples/
-	TAVRIX_SCRATCH_MODULE_DIR=$(abspath $(SCRATCH)) TAVRIX_NATIVE_DIR=$(abspath $(NATIVE)) $(PY) -m pytest -q tests
+	$(PY) -m mypy --strict examples/ python/tavrix_equity
+	TAVRIX_SCRATCH_MODULE_DIR=$(abspath $(SCRATCH)) TAVRIX_NATIVE_DIR=$(abspath $(NATIVE)) $(PY) -m pytest -q -n 2 --dist loadgroup tests
 
 # The pure-Python example, then the same job through the tavrix-equity command.
 demo: build
@@ -76,6 +76,14 @@ bench: build $(NATIVE_STAMP) $(BENCH_STAMP)
 	$(PY) bench/bench_scoring.py
 	$(NATIVE)/tavrix_equity_bench
 	$(PY) bench/bench_equity.py
+
+# The preflop matrix: speed-ups of 2 local workers and of a 2-worker Dask
+# LocalCluster over 1 (about 5 minutes), then the full 169 x 169 run, timed.
+bench-matrix: build
+	$(PY) bench/bench_matrix.py --speedup --dask
+
+matrix: build
+	$(PY) bench/bench_matrix.py --full --out build/preflop_matrix.npy
 
 clean:
 	rm -rf build tables $(VENV)

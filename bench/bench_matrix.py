@@ -13,6 +13,8 @@ classes of HAND_CLASSES; the default 55 is about 4,500 distinct matchups,
 from __future__ import annotations
 
 import argparse
+import os
+import resource
 import sys
 import time
 from collections.abc import Callable
@@ -32,6 +34,12 @@ def _timed(run: Callable[[], Matrix]) -> tuple[float, Matrix]:
     return time.perf_counter() - started, result
 
 
+def _cpu_seconds() -> float:
+    """CPU time of this process and its finished children: a figure other load does not inflate."""
+    own, children = resource.getrusage(resource.RUSAGE_SELF), resource.getrusage(resource.RUSAGE_CHILDREN)
+    return own.ru_utime + own.ru_stime + children.ru_utime + children.ru_stime
+
+
 def _chunks(classes: tuple[str, ...]) -> tuple[int, int]:
     plan = matrix._plan(classes, matrix._CHUNK_SIZE)
     return len(plan.matchups), plan.chunks
@@ -40,9 +48,12 @@ def _chunks(classes: tuple[str, ...]) -> tuple[int, int]:
 def full(checkpoint: str | None, out: str | None) -> None:
     matchups, chunks = _chunks(HAND_CLASSES)
     print(f"full matrix: 169 classes, {matchups:,} matchups in {chunks} chunks, 2 local workers")
+    cpu = _cpu_seconds()
     seconds, result = _timed(lambda: matrix.preflop_matrix(workers=2, checkpoint=checkpoint, progress=True))
+    cpu = _cpu_seconds() - cpu
     print(f"full matrix: {seconds:8.1f} s  {chunks / seconds:6.3f} chunks/s  "
-          f"{matchups * 1.712304e6 * 2 / seconds / 1e6:6.1f} M hands/s")
+          f"{matchups * 1.712304e6 * 2 / seconds / 1e6:6.1f} M hands/s  "
+          f"(CPU {cpu:.0f} s; load average now {os.getloadavg()[0]:.1f})")
     aa, kk, aks, sevens = (HAND_CLASSES.index(name) for name in ("AA", "KK", "AKs", "77"))
     print(f"  AA vs KK {result[aa, kk]:.6f}   AKs vs 77 {result[aks, sevens]:.6f}")
     if out is not None:
@@ -55,7 +66,8 @@ def speedup(classes: tuple[str, ...]) -> None:
     one, reference = _timed(lambda: matrix.preflop_matrix(classes, workers=1))
     two, result = _timed(lambda: matrix.preflop_matrix(classes, workers=2))
     assert np.array_equal(result, reference)
-    print(f"local processes  1 worker {one:7.1f} s   2 workers {two:7.1f} s   speed-up {one / two:4.2f}")
+    print(f"local processes  1 worker {one:7.1f} s   2 workers {two:7.1f} s   speed-up {one / two:4.2f}  "
+          f"(load average now {os.getloadavg()[0]:.1f})")
 
 
 def dask_speedup(classes: tuple[str, ...]) -> None:
@@ -74,7 +86,7 @@ def dask_speedup(classes: tuple[str, ...]) -> None:
         results.append(result)
     assert np.array_equal(results[0], results[1])
     print(f"Dask LocalCluster 1 worker {times[0]:7.1f} s   2 workers {times[1]:7.1f} s   "
-          f"speed-up {times[0] / times[1]:4.2f}")
+          f"speed-up {times[0] / times[1]:4.2f}  (load average now {os.getloadavg()[0]:.1f})")
 
 
 def main(argv: list[str] | None = None) -> None:

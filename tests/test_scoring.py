@@ -23,6 +23,9 @@ from scratch_module import (
     write_tables,
 )
 
+# These tests share the scratch module's table folder: one worker runs them all.
+pytestmark = pytest.mark.xdist_group("scratch_tables")
+
 # ---------------------------------------------------------------------------
 # Crafted tables. With identity-like contents a score shows which entry was
 # read: flush_table[k] = k, rank_table[i] = i & 0xFFFF.

@@ -33,6 +33,9 @@ from scratch_module import (
     write_tables,
 )
 
+# These tests share the scratch module's table folder: one worker runs them all.
+pytestmark = pytest.mark.xdist_group("scratch_tables")
+
 
 def tables_with(**changes):
     return {**GOOD, **changes}

@@ -11,6 +11,7 @@ from tavrix_equity.cards import (
 )
 from tavrix_equity.equity import NoDealError, equity
 from tavrix_equity.hand_grid import hand_grid
+from tavrix_equity.matrix import preflop_matrix
 from tavrix_equity.plot import plot_grid
 from tavrix_equity.ranges import HAND_CLASSES, Range, class_combos, grid_position, hand_class
 from tavrix_equity.result import EquityResult
@@ -20,5 +21,5 @@ __all__ = [
     "CARD_RANKS", "CARD_SUITS", "CATEGORY_NAMES", "HAND_CLASSES",
     "EquityResult", "NoDealError", "Range",
     "category", "category_name", "class_combos", "equity", "format_cards", "grid_position",
-    "hand_class", "hand_grid", "parse_cards", "plot_grid", "score_cards", "score_words",
+    "hand_class", "hand_grid", "parse_cards", "plot_grid", "preflop_matrix", "score_cards", "score_words",
 ]

@@ -9,6 +9,7 @@ from __future__ import annotations
 import operator
 import re
 from collections.abc import Iterable
+from typing import SupportsIndex, cast
 
 __all__ = [
     "CARD_RANKS", "CARD_SUITS", "CATEGORY_NAMES",
@@ -63,13 +64,19 @@ def parse_cards(text: str) -> tuple[int, ...]:
     return tuple(cards)
 
 
+def checked_int(value: object, what: str, low: int, high: int) -> int:
+    """`value` as an int in [low, high): TypeError unless it is an integer
+    (bool is refused: True is no card), ValueError outside the interval."""
+    if isinstance(value, bool) or not hasattr(value, "__index__"):
+        raise TypeError(f"{what} must be an integer, not {type(value).__name__}")
+    number = operator.index(cast(SupportsIndex, value))
+    if not low <= number < high:
+        raise ValueError(f"{what} {number} is outside {low} to {high - 1}")
+    return number
+
+
 def _checked_card(card: object) -> int:
-    if isinstance(card, bool):
-        raise TypeError("a card index must be an integer, not bool")
-    index = operator.index(card)  # type: ignore[arg-type]
-    if not 0 <= index < DECK_SIZE:
-        raise ValueError(f"card index {index} is outside 0 to 51")
-    return index
+    return checked_int(card, "card index", 0, DECK_SIZE)
 
 
 def format_cards(cards: Iterable[int]) -> str:
@@ -80,21 +87,12 @@ def format_cards(cards: Iterable[int]) -> str:
     return "".join(CARD_RANKS[i >> 2] + CARD_SUITS[i & 3] for i in map(_checked_card, cards))
 
 
-def _checked_score(score: object) -> int:
-    if isinstance(score, bool):
-        raise TypeError("a score must be an integer, not bool")
-    value = operator.index(score)  # type: ignore[arg-type]
-    if not 0 <= value < SCORE_LIMIT:
-        raise ValueError(f"score {value} is outside 0 to {SCORE_LIMIT - 1}")
-    return value
-
-
 def category(score: int) -> int:
     """category(score) -> the score's category 0 to 8 (score >> 12).
 
     Raises ValueError unless 0 <= score < 36864.
     """
-    return _checked_score(score) >> 12
+    return checked_int(score, "score", 0, SCORE_LIMIT) >> 12
 
 
 def category_name(score: int) -> str:

@@ -119,13 +119,13 @@ def _run_matrix(args: argparse.Namespace) -> None:
             from dask.distributed import Client
         except ImportError:
             raise UsageError("--scheduler needs Dask: pip install 'tavrix[distributed]'") from None
-        client = Client(args.scheduler)
+        client = Client(args.scheduler)  # type: ignore[no-untyped-call]
     start = time.perf_counter()
     try:
         matrix = preflop_matrix(client=client, workers=args.workers, checkpoint=args.checkpoint, progress=True)
     finally:
         if client is not None:
-            client.close()
+            client.close()  # type: ignore[no-untyped-call]
     np.save(args.out, matrix)
     print(f"wrote {args.out}: {matrix.shape[0]} x {matrix.shape[1]} in {time.perf_counter() - start:.1f} s")
 

@@ -11,17 +11,17 @@ import operator
 import os
 import secrets
 from collections.abc import Iterable, Sequence
-from typing import Union
+from typing import SupportsIndex, Union, cast
 
 from tavrix_equity import _engine
-from tavrix_equity.cards import DECK_SIZE, format_cards, parse_cards
+from tavrix_equity.cards import DECK_SIZE, checked_int, format_cards, parse_cards
 from tavrix_equity.ranges import Range
 from tavrix_equity.result import EquityResult
 
 __all__ = ["equity", "CardsLike", "PlayerLike", "NoDealError"]
 
-CardsLike = Union[str, Iterable[int]]
-PlayerLike = Union[str, Range, Sequence[int]]
+CardsLike = Union[str, Iterable[int], Iterable[str]]
+PlayerLike = Union[str, Range, Sequence[int], Sequence[str]]
 
 MIN_PLAYERS, MAX_PLAYERS = 2, 10
 BOARD_CARDS = 5
@@ -32,22 +32,18 @@ class NoDealError(ValueError):
     """No deal is possible: a range is empty, or the ranges always share a card."""
 
 
-def _card_index(card: object, what: str) -> int:
-    if isinstance(card, bool) or not hasattr(card, "__index__"):
-        raise TypeError(f"{what} must be card text or card indices, not {type(card).__name__}")
-    index = operator.index(card)  # type: ignore[arg-type]
-    if not 0 <= index < DECK_SIZE:
-        raise ValueError(f"{what}: card index {index} is outside 0 to 51")
-    return index
-
-
 def cards_of(value: CardsLike, what: str) -> tuple[int, ...]:
-    """Card indices from text ("AsKs") or from a sequence of indices."""
+    """Card indices from text ("AsKs"), a sequence of card texts (["As", "Ks"])
+    or a sequence of indices."""
     if isinstance(value, str):
         return parse_cards(value)
     if isinstance(value, (bytes, bytearray)) or not isinstance(value, Iterable):
         raise TypeError(f"{what} must be card text or card indices, not {type(value).__name__}")
-    cards = tuple(_card_index(card, what) for card in value)
+    items: list[object] = list(value)
+    texts = [item for item in items if isinstance(item, str)]
+    if items and len(texts) == len(items):
+        return parse_cards(" ".join(texts))
+    cards = tuple(checked_int(card, f"{what}: card index", 0, DECK_SIZE) for card in items)
     seen: set[int] = set()
     for card in cards:
         if card in seen:
@@ -65,6 +61,13 @@ def _player(value: PlayerLike, number: int) -> tuple[int, int] | Range:
             cards = parse_cards(value)
         except ValueError:
             return Range(value)
+        if len(cards) != 2:
+            # Cards that are not one hand may still be a range of specific
+            # hands ("AsAh, KsKh") or the empty range.
+            try:
+                return Range(value)
+            except ValueError:
+                raise ValueError(f"a hand is two cards: player {number} has {len(cards)} ({value!r})") from None
     else:
         cards = cards_of(value, f"player {number}'s hand")
     if len(cards) != 2:
@@ -75,7 +78,7 @@ def _player(value: PlayerLike, number: int) -> tuple[int, int] | Range:
 def _positive_int(value: object, name: str) -> int:
     if isinstance(value, bool) or not hasattr(value, "__index__"):
         raise TypeError(f"{name} must be an integer, not {type(value).__name__}")
-    number = operator.index(value)  # type: ignore[arg-type]
+    number = operator.index(cast(SupportsIndex, value))
     if number < 1:
         raise ValueError(f"{name} must be at least 1, not {number}")
     return number
@@ -84,12 +87,7 @@ def _positive_int(value: object, name: str) -> int:
 def _seed(seed: object) -> int:
     if seed is None:
         return secrets.randbits(64)
-    if isinstance(seed, bool) or not hasattr(seed, "__index__"):
-        raise TypeError(f"seed must be an integer, not {type(seed).__name__}")
-    value = operator.index(seed)  # type: ignore[arg-type]
-    if not 0 <= value < SEED_LIMIT:
-        raise ValueError(f"seed must be from 0 to 2**64 - 1, not {value}")
-    return value
+    return checked_int(seed, "seed", 0, SEED_LIMIT)
 
 
 def default_threads() -> int:
@@ -177,11 +175,12 @@ def equity(
     engine_players = _engine_players(players, _mask(in_play))
     dead_mask = _mask(dead_cards)
     threads_used = min(thread_count, 1024)
-    used_seed = None if trial_count is None else _seed(seed)
+    used_seed = None
     try:
         if trial_count is None:
             totals = _engine.exact_equity(engine_players, list(board_cards), dead_mask, threads_used)
         else:
+            used_seed = _seed(seed)
             totals = _engine.monte_carlo_equity(
                 engine_players, list(board_cards), dead_mask, trial_count, used_seed, threads_used)
     except ValueError as error:

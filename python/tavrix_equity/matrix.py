@@ -218,12 +218,17 @@ def _dask_results(plan: _Plan, todo: list[int], client: Client) -> _Results:
     run = uuid.uuid4().hex[:8]
     keys = [f"tavrix-matrix-{run}-{chunk}" for chunk in todo]
     chunk_of = dict(zip(keys, todo))
-    futures = client.map(_run_chunk, [plan.chunk(chunk) for chunk in todo], key=keys)
+    pending = dict(zip(keys, client.map(_run_chunk, [plan.chunk(chunk) for chunk in todo], key=keys)))
     try:
-        for future in as_completed(futures):  # type: ignore[no-untyped-call]
-            yield chunk_of[future.key], future.result()
+        for future in as_completed(list(pending.values())):  # type: ignore[no-untyped-call]
+            # Holding no future whose result is in hand lets the scheduler
+            # forget it, instead of recomputing it when its worker dies.
+            del pending[future.key]
+            chunk, result = chunk_of[future.key], future.result()
+            del future
+            yield chunk, result
     finally:
-        client.cancel(futures)  # type: ignore[no-untyped-call]
+        client.cancel(list(pending.values()))  # type: ignore[no-untyped-call]
 
 
 class _ProgressBar:

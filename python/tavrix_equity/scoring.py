@@ -8,11 +8,13 @@ position, instead of returning a wrong score.
 from __future__ import annotations
 
 from collections.abc import Sequence
+from typing import Any, cast
 
 import numpy as np
 import numpy.typing as npt
 
 from tavrix_equity import _engine
+from tavrix_equity.equity import default_threads
 
 __all__ = ["score_cards", "score_words"]
 
@@ -27,7 +29,7 @@ def _ragged_row(cards: object) -> int | None:
     return next((i for i, n in enumerate(lengths) if n != lengths[0]), None)
 
 
-def _integer_array(values: object, what: str) -> npt.NDArray[np.generic]:
+def _integer_array(values: object, what: str) -> npt.NDArray[np.integer[Any]]:
     try:
         array = np.asarray(values)
     except (ValueError, OverflowError) as error:
@@ -38,7 +40,7 @@ def _integer_array(values: object, what: str) -> npt.NDArray[np.generic]:
         raise ValueError(f"{what} must be integers below 2**64, not Python objects of other kinds or sizes")
     if array.dtype.kind not in "iu":
         raise TypeError(f"{what} must be integers, not {array.dtype}")
-    return array
+    return cast("npt.NDArray[np.integer[Any]]", array)
 
 
 def score_cards(cards: npt.ArrayLike) -> npt.NDArray[np.uint16]:
@@ -67,8 +69,10 @@ def score_cards(cards: npt.ArrayLike) -> npt.NDArray[np.uint16]:
         row = int(np.argmax((array > np.iinfo(np.int64).max).any(axis=1)))
         raise ValueError(f"row {row}: card index {int(array[row].max())} is outside 0 to 51")
     # uint8 is read as it is (the compact form); everything else as int64.
-    rows = np.ascontiguousarray(array, dtype=np.uint8 if array.dtype == np.uint8 else np.int64)
-    return _engine.score_card_rows(rows)
+    threads = default_threads()
+    if array.dtype == np.uint8:
+        return _engine.score_card_rows(np.ascontiguousarray(array, dtype=np.uint8), threads)
+    return _engine.score_card_rows(np.ascontiguousarray(array, dtype=np.int64), threads)
 
 
 def _word_array(values: npt.ArrayLike, what: str) -> npt.NDArray[np.uint64]:
@@ -92,4 +96,5 @@ def score_words(keys: npt.ArrayLike, masks: npt.ArrayLike) -> npt.NDArray[np.uin
     mask_array = _word_array(masks, "masks")
     if key_array.shape != mask_array.shape:
         raise ValueError(f"keys and masks differ in length: {key_array.shape[0]} and {mask_array.shape[0]}")
-    return _engine.score_word_pairs(key_array, mask_array)
+    # Memory-bound: one thread reads the words as fast as several would.
+    return _engine.score_word_pairs(key_array, mask_array, 1)

@@ -145,20 +145,21 @@ nb::object totals_to_python(const EquityTotals& totals) {
 }
 
 template <typename Card>
-std::optional<BadRow> score_rows_unlocked(const BufferView& cards, std::uint16_t* out) {
-    const nb::gil_scoped_release unlocked;
-    return score_card_rows(cards.data<const Card>(), cards.shape(0), cards.shape(1), out);
+std::optional<BadRow> score_rows_unlocked(const BufferView& cards, std::uint16_t* out, unsigned threads) {
+    return without_lock([&](const KeepGoing& keep_going) {
+        return score_card_rows(cards.data<const Card>(), cards.shape(0), cards.shape(1), out, threads, keep_going);
+    });
 }
 
-nb::object score_card_rows_binding(nb::handle card_array) {
+nb::object score_card_rows_binding(nb::handle card_array, unsigned threads) {
     const BufferView cards(card_array, "cards");
     if (cards.ndim() != 2 || !(cards.holds<std::int64_t>() || cards.holds<std::uint8_t>()))
         throw nb::type_error("cards must be a 2-D int64 or uint8 array");
     nb::object scores = new_vector(cards.shape(0), "uint16");
     const BufferView out(scores, "scores", true);
     const std::optional<BadRow> bad = cards.holds<std::uint8_t>()
-                                          ? score_rows_unlocked<std::uint8_t>(cards, out.data<std::uint16_t>())
-                                          : score_rows_unlocked<std::int64_t>(cards, out.data<std::uint16_t>());
+                                          ? score_rows_unlocked<std::uint8_t>(cards, out.data<std::uint16_t>(), threads)
+                                          : score_rows_unlocked<std::int64_t>(cards, out.data<std::uint16_t>(), threads);
     if (bad) throw nb::value_error(("row " + std::to_string(bad->row) + ": " + bad->reason).c_str());
     return scores;
 }
@@ -188,14 +189,14 @@ NB_MODULE(_engine, m) {
         }
     });
 
-    m.def("score_card_rows", &score_card_rows_binding, "cards"_a,
-          nb::sig("def score_card_rows(cards: numpy.typing.NDArray[numpy.int64] | numpy.typing.NDArray[numpy.uint8]) "
-                  "-> numpy.typing.NDArray[numpy.uint16]"),
+    m.def("score_card_rows", &score_card_rows_binding, "cards"_a, "threads"_a = 1,
+          nb::sig("def score_card_rows(cards: numpy.typing.NDArray[numpy.int64] | numpy.typing.NDArray[numpy.uint8], "
+                  "threads: int = 1) -> numpy.typing.NDArray[numpy.uint16]"),
           "Scores each row of an (n, k) int64 or uint8 array of card indices; ValueError names the first bad row.");
 
     m.def(
         "score_word_pairs",
-        [](nb::handle key_array, nb::handle mask_array) {
+        [](nb::handle key_array, nb::handle mask_array, unsigned threads) {
             const BufferView key_view(key_array, "keys"), mask_view(mask_array, "masks");
             const std::uint64_t* keys = elements<std::uint64_t>(key_view, 1, "keys", "uint64");
             const std::uint64_t* masks = elements<std::uint64_t>(mask_view, 1, "masks", "uint64");
@@ -206,20 +207,18 @@ NB_MODULE(_engine, m) {
             const std::size_t count = key_view.shape(0);
             nb::object scores = new_vector(count, "uint16");
             const BufferView out(scores, "scores", true);
-            std::optional<std::size_t> bad;
-            {
-                const nb::gil_scoped_release unlocked;
-                bad = score_word_pairs(keys, masks, count, out.data<std::uint16_t>());
-            }
+            const std::optional<std::size_t> bad = without_lock([&](const KeepGoing& keep_going) {
+                return score_word_pairs(keys, masks, count, out.data<std::uint16_t>(), threads, keep_going);
+            });
             if (bad)
                 throw nb::value_error(("the hand words at position " + std::to_string(*bad) +
                                        " do not describe a hand the tables cover")
                                           .c_str());
             return scores;
         },
-        "keys"_a, "masks"_a,
-        nb::sig("def score_word_pairs(keys: numpy.typing.NDArray[numpy.uint64], masks: numpy.typing.NDArray[numpy.uint64]) "
-                "-> numpy.typing.NDArray[numpy.uint16]"),
+        "keys"_a, "masks"_a, "threads"_a = 1,
+        nb::sig("def score_word_pairs(keys: numpy.typing.NDArray[numpy.uint64], masks: numpy.typing.NDArray[numpy.uint64], "
+                "threads: int = 1) -> numpy.typing.NDArray[numpy.uint16]"),
         "Scores pairs of uint64 hand words; ValueError names a pair outside the tables.");
 
     m.def(

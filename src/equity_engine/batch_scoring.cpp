@@ -4,7 +4,9 @@
 #include <bit>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
+#include "equity_engine/parallel_runner.hpp"
 #include "equity_engine/table_view.hpp"
 
 namespace tavrix::equity {
@@ -38,9 +40,9 @@ constexpr std::array<HandValue, 256> PADDED_CARDS = make_padded_cards();
 // sound exactly when its mask holds Width bits: each card in the deck sets its
 // own bit, a repeated card sets no new one and a card outside the deck none.
 template <std::size_t Width, typename Card>
-std::optional<BadRow> score_rows(const Card* cards, std::size_t rows, std::uint16_t* scores) {
-    const TableView tables = table_view();
-    for (std::size_t row = 0; row < rows; ++row) {
+std::optional<BadRow> score_rows(const TableView& tables, const Card* cards, std::size_t first, std::size_t last,
+                                 std::uint16_t* scores) {
+    for (std::size_t row = first; row < last; ++row) {
         const Card* row_cards = cards + row * Width;
         HandValue hand = EMPTY_HAND;
         for (std::size_t i = 0; i < Width; ++i) {
@@ -56,34 +58,65 @@ std::optional<BadRow> score_rows(const Card* cards, std::size_t rows, std::uint1
 }
 
 template <typename Card, std::size_t... Widths>
-std::optional<BadRow> score_rows_of_width(std::size_t width, const Card* cards, std::size_t rows,
-                                          std::uint16_t* scores, std::index_sequence<Widths...>) {
+std::optional<BadRow> score_rows_of_width(std::size_t width, const TableView& tables, const Card* cards,
+                                          std::size_t first, std::size_t last, std::uint16_t* scores,
+                                          std::index_sequence<Widths...>) {
     std::optional<BadRow> result;
-    ((width == Widths ? (result = score_rows<Widths>(cards, rows, scores), true) : false) || ...);
+    ((width == Widths ? (result = score_rows<Widths>(tables, cards, first, last, scores), true) : false) || ...);
     return result;
+}
+
+// Runs `score_range(first, last)` over chunks of rows on worker threads; of
+// the bad rows found, the one in the earliest chunk is the first of all.
+template <typename Bad, typename ScoreRange>
+std::optional<Bad> score_in_chunks(std::size_t rows, unsigned threads, const KeepGoing& keep_going,
+                                   ScoreRange&& score_range) {
+    const std::size_t chunks = (rows + ROWS_PER_CHUNK - 1) / ROWS_PER_CHUNK;
+    if (chunks <= 1) return score_range(0, rows);
+    std::vector<std::optional<Bad>> bad(chunks);
+    run_parallel(
+        chunks, threads,
+        [&](std::size_t chunk) {
+            bad[chunk] = score_range(chunk * ROWS_PER_CHUNK, std::min(rows, (chunk + 1) * ROWS_PER_CHUNK));
+        },
+        keep_going);
+    for (std::optional<Bad>& found : bad)
+        if (found) return std::move(found);
+    return std::nullopt;
 }
 
 }  // namespace
 
 template <typename Card>
-std::optional<BadRow> score_card_rows(const Card* cards, std::size_t rows, std::size_t width, std::uint16_t* scores) {
+std::optional<BadRow> score_card_rows(const Card* cards, std::size_t rows, std::size_t width, std::uint16_t* scores,
+                                      unsigned threads, const KeepGoing& keep_going) {
     if (width > MAX_HAND_CARDS) throw std::invalid_argument("a hand holds at most 7 cards");
-    return score_rows_of_width(width, cards, rows, scores, std::make_index_sequence<MAX_HAND_CARDS + 1>{});
+    const TableView tables = table_view();
+    return score_in_chunks<BadRow>(rows, threads, keep_going, [&](std::size_t first, std::size_t last) {
+        return score_rows_of_width(width, tables, cards, first, last, scores,
+                                   std::make_index_sequence<MAX_HAND_CARDS + 1>{});
+    });
 }
 
-template std::optional<BadRow> score_card_rows(const std::int64_t*, std::size_t, std::size_t, std::uint16_t*);
-template std::optional<BadRow> score_card_rows(const std::uint8_t*, std::size_t, std::size_t, std::uint16_t*);
+template std::optional<BadRow> score_card_rows(const std::int64_t*, std::size_t, std::size_t, std::uint16_t*,
+                                               unsigned, const KeepGoing&);
+template std::optional<BadRow> score_card_rows(const std::uint8_t*, std::size_t, std::size_t, std::uint16_t*,
+                                               unsigned, const KeepGoing&);
 
 std::optional<std::size_t> score_word_pairs(const std::uint64_t* keys, const std::uint64_t* masks,
-                                            std::size_t count, std::uint16_t* scores) {
+                                            std::size_t count, std::uint16_t* scores, unsigned threads,
+                                            const KeepGoing& keep_going) {
     const TableView tables = table_view();
-    bool fault = false;
-    for (std::size_t i = 0; i < count; ++i) {
-        scores[i] = tables.score(keys[i], masks[i], fault);
-        if (fault) [[unlikely]]
-            return i;
-    }
-    return std::nullopt;
+    return score_in_chunks<std::size_t>(
+        count, threads, keep_going, [&](std::size_t first, std::size_t last) -> std::optional<std::size_t> {
+            bool fault = false;
+            for (std::size_t i = first; i < last; ++i) {
+                scores[i] = tables.score(keys[i], masks[i], fault);
+                if (fault) [[unlikely]]
+                    return i;
+            }
+            return std::nullopt;
+        });
 }
 
 }  // namespace tavrix::equity

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "equity_engine/equity_runs.hpp"
+
 namespace tavrix::equity {
 
 inline constexpr std::size_t MAX_HAND_CARDS = 7;
@@ -15,16 +17,21 @@ struct BadRow {
     std::string reason;
 };
 
+// Large arrays are scored in chunks of this many rows, spread over `threads`.
+inline constexpr std::size_t ROWS_PER_CHUNK = 1 << 16;
+
 // Scores `rows` hands of `width` (0 to 7) card indices each, row-major. Every
 // card is checked (0 to 51, distinct within its row): the first bad row is
 // returned and `scores` is then incomplete. Card is std::int64_t or std::uint8_t
 // (the compact form, an eighth of the memory to read).
 template <typename Card>
-std::optional<BadRow> score_card_rows(const Card* cards, std::size_t rows, std::size_t width, std::uint16_t* scores);
+std::optional<BadRow> score_card_rows(const Card* cards, std::size_t rows, std::size_t width, std::uint16_t* scores,
+                                      unsigned threads, const KeepGoing& keep_going);
 
 // Scores pairs of hand words exactly as the tavrix module does. Returns the
 // position of the first pair that would read outside a table.
 std::optional<std::size_t> score_word_pairs(const std::uint64_t* keys, const std::uint64_t* masks,
-                                            std::size_t count, std::uint16_t* scores);
+                                            std::size_t count, std::uint16_t* scores, unsigned threads,
+                                            const KeepGoing& keep_going);
 
 }  // namespace tavrix::equity

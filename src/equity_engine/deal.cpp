@@ -47,14 +47,4 @@ void EquityRequest::validate() const {
         throw std::invalid_argument("too few cards left to complete the board");
 }
 
-void EquityTotals::add(const EquityTotals& other) {
-    for (std::size_t p = 0; p < wins.size(); ++p) {
-        wins[p] += other.wins[p];
-        ties[p] += other.ties[p];
-        shares[p] += other.shares[p];
-        share_squares[p] += other.share_squares[p];
-    }
-    boards += other.boards;
-}
-
 }  // namespace tavrix::equity

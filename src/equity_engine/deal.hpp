@@ -53,7 +53,6 @@ struct EquityTotals {
 
     explicit EquityTotals(std::size_t players = 0)
         : wins(players), ties(players), shares(players), share_squares(players) {}
-    void add(const EquityTotals& other);
 };
 
 inline HandValue hole_words(Combo combo) {

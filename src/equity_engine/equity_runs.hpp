@@ -21,7 +21,7 @@ public:
 };
 
 // Exact runs enumerate at most this many deals (player combos that share no card).
-inline constexpr std::size_t MAX_EXACT_DEALS = 20'000'000;
+inline constexpr std::size_t MAX_EXACT_DEALS = 4'000'000;
 
 // Trials are drawn in blocks of this size, block b from a stream seeded by (seed, b).
 inline constexpr std::uint64_t TRIALS_PER_BLOCK = 1 << 16;

@@ -1,7 +1,9 @@
-// Exact equity. Deals (one combo per player, no shared card) are listed once;
-// the work is cut into items that depend only on the request, each item's
-// boards are counted in integers, weighted by the deal, and the items' sums
-// are added in item order: the same result for any number of threads.
+// Exact equity. Deals (one combo per player, no shared card) are listed once
+// and grouped into classes equal under a permutation of the suits; one deal
+// of each class is counted, in integers, by work items that depend only on
+// the request. The weighted sum then runs over the deals in their listed
+// order: the same result for any number of threads.
+#include <atomic>
 #include <bit>
 #include <stdexcept>
 #include <string>
@@ -10,25 +12,25 @@
 #include "equity_engine/equity_runs.hpp"
 #include "equity_engine/parallel_runner.hpp"
 #include "equity_engine/showdown.hpp"
+#include "equity_engine/suit_symmetry.hpp"
 
 namespace tavrix::equity {
 namespace {
 
 struct DealList {
-    std::size_t players = 0;
-    std::vector<std::uint16_t> combo_index;  // players entries per deal
+    std::vector<Combo> combos;  // players combos per deal
     std::vector<double> weight;
 
     std::size_t size() const noexcept { return weight.size(); }
 };
 
 void list_deals(const EquityRequest& request, std::size_t player, std::uint64_t used, double weight,
-                std::vector<std::uint16_t>& chosen, DealList& deals) {
+                std::vector<Combo>& chosen, DealList& deals) {
     if (player == request.players.size()) {
         if (deals.size() >= MAX_EXACT_DEALS)
             throw std::invalid_argument("more than " + std::to_string(MAX_EXACT_DEALS) +
                                         " deals to enumerate exactly: use trials for ranges this wide");
-        deals.combo_index.insert(deals.combo_index.end(), chosen.begin(), chosen.end());
+        deals.combos.insert(deals.combos.end(), chosen.begin(), chosen.end());
         deals.weight.push_back(weight);
         return;
     }
@@ -36,7 +38,7 @@ void list_deals(const EquityRequest& request, std::size_t player, std::uint64_t 
     for (std::size_t i = 0; i < combos.combos.size(); ++i) {
         const std::uint64_t mask = combos.combos[i].mask();
         if (used & mask) continue;
-        chosen[player] = static_cast<std::uint16_t>(i);
+        chosen[player] = combos.combos[i];
         list_deals(request, player + 1, used | mask, weight * combos.weights[i], chosen, deals);
     }
 }
@@ -47,44 +49,55 @@ std::uint64_t choose(int n, int k) {
     return result;
 }
 
-// Item i covers deals [first_deal, last_deal) and, when split, only the boards
-// whose first card is deck position `first_position`.
+// Item i covers the deal classes [first, last) and, when split, only the
+// boards whose first card is deck position i % positions.
 struct WorkPlan {
-    std::size_t deals_per_item = 1;
-    int positions = 0;  // > 0: every deal is split into this many items by its first board card
+    std::size_t classes_per_item = 1;
+    int positions = 0;  // > 0: every class is split into this many items by its first board card
     std::size_t items = 0;
 };
 
-WorkPlan plan_work(std::size_t deals, int deck_size, int to_deal) {
+WorkPlan plan_work(std::size_t classes, int deck_size, int to_deal) {
     WorkPlan plan;
     // Few deals with many boards each: split them by first card so that every
     // thread gets work and a cancellation is seen within a few milliseconds.
-    if (to_deal >= 4 && deals < 1024) {
+    if (to_deal >= 4 && classes < 1024) {
         plan.positions = deck_size - to_deal + 1;
-        plan.items = deals * static_cast<std::size_t>(plan.positions);
+        plan.items = classes * static_cast<std::size_t>(plan.positions);
         return plan;
     }
     const std::uint64_t boards = choose(deck_size, to_deal);
-    plan.deals_per_item = boards >= 65536 ? 1 : static_cast<std::size_t>(65536 / boards);
-    plan.items = (deals + plan.deals_per_item - 1) / plan.deals_per_item;
+    plan.classes_per_item = boards >= 65536 ? 1 : static_cast<std::size_t>(65536 / boards);
+    plan.items = (classes + plan.classes_per_item - 1) / plan.classes_per_item;
     return plan;
 }
 
+// Integer counts per deal class: wins, ties and shares per player, then boards.
+struct ClassCounts {
+    std::size_t players;
+    std::vector<std::uint64_t> values;
+
+    ClassCounts(std::size_t classes, std::size_t players) : players(players), values(classes * (3 * players + 1)) {}
+    std::uint64_t* of(std::size_t cls) noexcept { return values.data() + cls * (3 * players + 1); }
+};
+
 template <int Players>
-void count_item(const EquityRequest& request, const DealList& deals, const WorkPlan& plan, const TableView& tables,
-                std::size_t item, EquityTotals& out) {
-    const std::size_t first_deal = plan.positions ? item / plan.positions : item * plan.deals_per_item;
-    const std::size_t last_deal = plan.positions ? first_deal + 1 : std::min(first_deal + plan.deals_per_item, deals.size());
+void count_item(const EquityRequest& request, const DealList& deals, const DealClasses& classes,
+                const WorkPlan& plan, const TableView& tables, std::size_t item, ClassCounts& counts) {
+    const std::size_t first = plan.positions ? item / plan.positions : item * plan.classes_per_item;
+    const std::size_t last =
+        plan.positions ? first + 1 : std::min(first + plan.classes_per_item, classes.representative.size());
     const int to_deal = BOARD_CARDS - static_cast<int>(request.board.size());
     HandValue board = EMPTY_HAND;
     for (const std::uint8_t card : request.board) board = combine(board, CARD_TABLE[card]);
     const std::uint64_t fixed = request.board_mask() | request.dead_mask;
 
-    for (std::size_t d = first_deal; d < last_deal; ++d) {
+    for (std::size_t cls = first; cls < last; ++cls) {
+        const std::size_t deal = classes.representative[cls];
         Showdown<Players, false> showdown{tables, {}, {}, false};
         std::uint64_t used = fixed;
         for (int p = 0; p < Players; ++p) {
-            const Combo combo = request.players[p].combos[deals.combo_index[d * Players + p]];
+            const Combo combo = deals.combos[deal * Players + p];
             showdown.holes[p] = hole_words(combo);
             used |= combo.mask();
         }
@@ -99,13 +112,15 @@ void count_item(const EquityRequest& request, const DealList& deals, const WorkP
             walk_boards(to_deal, deck, n, 0, board, showdown);
         }
         if (showdown.fault) throw TableFault();
-        const double w = deals.weight[d];
+        // Split items of one class add into the same slots: integer sums, so
+        // the order they finish in does not matter.
+        std::uint64_t* out = counts.of(cls);
         for (int p = 0; p < Players; ++p) {
-            out.wins[p] += w * static_cast<double>(showdown.counts.wins[p]);
-            out.ties[p] += w * static_cast<double>(showdown.counts.ties[p]);
-            out.shares[p] += w * static_cast<double>(showdown.counts.shares[p]);
+            std::atomic_ref(out[3 * p]).fetch_add(showdown.counts.wins[p], std::memory_order_relaxed);
+            std::atomic_ref(out[3 * p + 1]).fetch_add(showdown.counts.ties[p], std::memory_order_relaxed);
+            std::atomic_ref(out[3 * p + 2]).fetch_add(showdown.counts.shares[p], std::memory_order_relaxed);
         }
-        out.boards += w * static_cast<double>(showdown.counts.boards);
+        std::atomic_ref(out[3 * Players]).fetch_add(showdown.counts.boards, std::memory_order_relaxed);
     }
 }
 
@@ -117,28 +132,39 @@ EquityTotals exact_equity(const EquityRequest& request, unsigned threads, const 
     const std::size_t players = request.players.size();
 
     DealList deals;
-    deals.players = players;
-    std::vector<std::uint16_t> chosen(players);
+    std::vector<Combo> chosen(players);
     list_deals(request, 0, request.board_mask() | request.dead_mask, 1.0, chosen, deals);
     if (deals.size() == 0)
         throw std::invalid_argument("no possible deal: every combination of the players' hands shares a card");
+    const DealClasses classes =
+        classify_deals(deals.combos, players, deals.size(), symmetries(request.board_mask(), request.dead_mask));
 
     const int to_deal = BOARD_CARDS - static_cast<int>(request.board.size());
-    const int deck_size = CARD_COUNT - std::popcount(request.board_mask() | request.dead_mask) - 2 * static_cast<int>(players);
-    const WorkPlan plan = plan_work(deals.size(), deck_size, to_deal);
+    const int deck_size =
+        CARD_COUNT - std::popcount(request.board_mask() | request.dead_mask) - 2 * static_cast<int>(players);
+    const WorkPlan plan = plan_work(classes.representative.size(), deck_size, to_deal);
 
-    std::vector<EquityTotals> item_totals(plan.items, EquityTotals(players));
+    ClassCounts counts(classes.representative.size(), players);
     run_parallel(
         plan.items, threads,
         [&](std::size_t item) {
             with_player_count(static_cast<int>(players), [&]<int P>() {
-                count_item<P>(request, deals, plan, tables, item, item_totals[item]);
+                count_item<P>(request, deals, classes, plan, tables, item, counts);
             });
         },
         keep_going);
 
     EquityTotals totals(players);
-    for (const EquityTotals& item : item_totals) totals.add(item);
+    for (std::size_t d = 0; d < deals.size(); ++d) {
+        const std::uint64_t* c = counts.of(classes.class_of[d]);
+        const double w = deals.weight[d];
+        for (std::size_t p = 0; p < players; ++p) {
+            totals.wins[p] += w * static_cast<double>(c[3 * p]);
+            totals.ties[p] += w * static_cast<double>(c[3 * p + 1]);
+            totals.shares[p] += w * static_cast<double>(c[3 * p + 2]);
+        }
+        totals.boards += w * static_cast<double>(c[3 * players]);
+    }
     return totals;
 }
 

@@ -12,24 +12,15 @@
 #include <thread>
 #include <vector>
 
+#include "check.hpp"
 #include "hand_evaluator/panic.hpp"
 #include "hand_evaluator/once.hpp"
 #include "hand_evaluator/read_file.hpp"
 
 namespace {
 
-int passed = 0;
-int failed = 0;
-
-void check(bool ok, const char* what, int line) {
-    if (ok) {
-        ++passed;
-    } else {
-        ++failed;
-        std::printf("FAILED line %d: %s\n", line, what);
-    }
-}
-#define CHECK(expr) check((expr), #expr, __LINE__)
+using test_support::failed;
+using test_support::passed;
 
 using namespace tavrix;
 using namespace std::chrono_literals;

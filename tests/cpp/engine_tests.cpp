@@ -4,23 +4,14 @@
 #include <stdexcept>
 #include <thread>
 
+#include "check.hpp"
 #include "equity_engine/equity_runs.hpp"
 #include "equity_engine/parallel_runner.hpp"
 
 namespace {
 
-int passed = 0;
-int failed = 0;
-
-void check(bool ok, const char* what, int line) {
-    if (ok) {
-        ++passed;
-    } else {
-        ++failed;
-        std::printf("FAILED line %d: %s\n", line, what);
-    }
-}
-#define CHECK(expr) check((expr), #expr, __LINE__)
+using test_support::failed;
+using test_support::passed;
 
 using namespace tavrix::equity;
 

@@ -81,3 +81,14 @@ def test_bad_words_are_refused_by_position():
     keys = np.array([Hand().key, 0xFFFF_FFFF], dtype=np.uint64)  # rank key past every row
     with pytest.raises(ValueError, match="position 1"):
         score_words(keys, np.zeros(2, np.uint64))
+
+
+def test_the_first_bad_row_is_named_when_large_arrays_are_split_over_threads():
+    rows = np.tile(np.arange(7, dtype=np.uint8), (300_000, 1))
+    rows[250_000, 3] = 60
+    rows[70_000, 1] = 0
+    with pytest.raises(ValueError, match="row 70000: card index 0 appears twice"):
+        score_cards(rows)
+    rows[70_000, 1] = 1
+    with pytest.raises(ValueError, match="row 250000: card index 60 is outside"):
+        score_cards(rows.astype(np.int64))

@@ -24,3 +24,17 @@ def test_bad_input_is_one_line_and_status_2(args):
     result = run(*args)
     assert result.returncode == 2 and result.stdout == ""
     assert len(result.stderr.strip().splitlines()) == 1 and "error" in result.stderr
+
+
+def test_grid_writes_a_png(tmp_path):
+    png = tmp_path / "grid.png"
+    result = run("grid", "AsKs", "--board", "2c7d9h", "--trials", "200", "--seed", "1", "--png", str(png))
+    assert result.returncode == 0, result.stderr
+    assert png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+@pytest.mark.parametrize("args", [["grid", "AsKs"], ["grid", "AsKs", "--png", "x.png", "--board", "AsKc"],
+                                  ["matrix"], ["matrix", "--out", "m.npy", "--workers", "0"]])
+def test_subcommand_errors_are_one_line(args):
+    result = run(*args)
+    assert result.returncode == 2 and len(result.stderr.strip().splitlines()) == 1

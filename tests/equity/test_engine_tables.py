@@ -3,11 +3,16 @@ folder the tests fill): a panic of the core is an ordinary exception, a word
 outside a table is a ValueError, and nothing is written to stderr for it."""
 
 import subprocess
+
+import pytest
 import sys
 import sysconfig
 import textwrap
 
 from scratch_module import GOOD, NOT_FOUND, POISONED, scratch_dir, tables, write_tables  # noqa: F401
+
+# These tests share the scratch module's table folder: one worker runs them all.
+pytestmark = pytest.mark.xdist_group("scratch_tables")
 
 ENGINE = "_engine" + sysconfig.get_config_var("EXT_SUFFIX")
 
@@ -16,8 +21,8 @@ def run_engine(body):
     code = textwrap.dedent(f"""
         import importlib.machinery, importlib.util, numpy as np
         loader = importlib.machinery.ExtensionFileLoader("_engine", {str(scratch_dir() / ENGINE)!r})
-        spec = importlib.util.spec_from_loader("_engine", loader)
-        engine = importlib.util.module_from_spec(spec)
+        found = importlib.util.spec_from_loader("_engine", loader)
+        engine = importlib.util.module_from_spec(found)
         loader.exec_module(engine)
         def attempt(function, *args):
             try:

@@ -60,6 +60,7 @@ def test_preflop_figures_do_not_depend_on_threads(threads):
 
 def test_inputs_as_card_indices_give_the_same_result():
     assert equity([(51, 47), [42, 41]], [0, 21, 30], ()) == equity(["AsKs", "QhQd"], "2c7d9h")
+    assert equity([["As", "Ks"], "QhQd"], ["2c", "7d", "9h"]) == equity(["AsKs", "QhQd"], "2c7d9h")
 
 
 def test_monte_carlo_is_within_four_standard_errors_and_reproducible():
@@ -87,7 +88,7 @@ def test_monte_carlo_is_within_four_standard_errors_and_reproducible():
     ((["AsKs", "QhQd"], "", [c for c in range(48) if c not in (47, 42, 41)]), {}, "too few cards left"),
     ((["AsKs", "QhQd"],), {"trials": 0}, "trials must be at least 1"),
     ((["AsKs", "QhQd"],), {"threads": 0}, "threads must be at least 1"),
-    ((["AsKs", "QhQd"],), {"trials": 10, "seed": -1}, "seed must be"),
+    ((["AsKs", "QhQd"],), {"trials": 10, "seed": -1}, "seed -1 is outside"),
 ])
 def test_bad_input_is_a_value_error(args, kwargs, message):
     with pytest.raises(ValueError, match=message):

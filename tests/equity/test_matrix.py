@@ -257,13 +257,13 @@ def test_bad_worker_results_are_never_recorded(tmp_path, monkeypatch, fault, mes
 
 
 def test_ctrl_c_stops_local_workers_at_once(monkeypatch):
-    monkeypatch.setattr(matrix, "_CHUNK_SIZE", 575)  # 2 chunks of several seconds each
+    monkeypatch.setattr(matrix, "_CHUNK_SIZE", 575)  # 2 chunks of about 7 s each
     interrupt = threading.Timer(1.5, signal.pthread_kill, (threading.main_thread().ident, signal.SIGINT))
     started = time.monotonic()
     interrupt.start()
     with pytest.raises(KeyboardInterrupt):
         matrix.preflop_matrix(HAND_CLASSES[:30], workers=2)
-    assert time.monotonic() - started < 3.5
+    assert time.monotonic() - started < 5  # not waiting for the chunks to end
     assert multiprocessing.active_children() == []
 
 
