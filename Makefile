@@ -111,7 +111,7 @@ $(SANITIZE_STAMP): $(MODULE_STAMP)
 check-deep: build $(SCRATCH_STAMP) $(NATIVE_STAMP) $(SANITIZE_STAMP)
 	$(PY) scripts/sanitize.py setup $(SANITIZE) $(SANITIZE_SCRATCH)
 	TAVRIX_SCRATCH_MODULE_DIR=$(abspath $(SANITIZE_SCRATCH)) TAVRIX_NATIVE_DIR=$(abspath $(SANITIZE)) \
-	    $(SANITIZE)/venv/bin/python -m pytest -q -p no:cacheprovider tests
+	    $(SANITIZE)/venv/bin/python -m pytest -q -p no:cacheprovider -n 2 --dist loadgroup tests
 	$(PY) scripts/sanitize.py report $(SANITIZE)
 	TAVRIX_DEEP=1 TAVRIX_SCRATCH_MODULE_DIR=$(abspath $(SCRATCH)) TAVRIX_NATIVE_DIR=$(abspath $(NATIVE)) \
-	    $(PY) -m pytest -q -rs tests/hardening
+	    $(PY) -m pytest -q -rs -n 2 tests/hardening

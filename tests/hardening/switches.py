@@ -1,6 +1,7 @@
 """How the hardening checks run: TAVRIX_DEEP=1 (make check-deep) selects their
 long versions; TAVRIX_SANITIZED=1 is set by the sanitizer run's interpreter."""
 
+import json
 import os
 import subprocess
 import sys
@@ -23,9 +24,9 @@ def run_child(code, *, env=None, timeout=300):
     )
 
 
-FIGURES: dict[str, list[str]] = {}
-
-
 def record(topic, line):
     """Notes a figure of the run; conftest prints them all at the end."""
-    FIGURES.setdefault(topic, []).append(line)
+    path = os.environ.get("TAVRIX_FIGURES")
+    if path:
+        with open(path, "a") as stream:
+            stream.write(json.dumps([topic, line]) + "\n")
