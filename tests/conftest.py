@@ -1,9 +1,11 @@
 """Shared fixtures: the installed module and a way to run code in a fresh interpreter."""
 
+import fcntl
 import os
 import subprocess
 import sys
 import textwrap
+from pathlib import Path
 
 import pytest
 
@@ -29,3 +31,19 @@ def run_python():
         )
 
     return run
+
+
+@pytest.fixture(autouse=True)
+def scratch_tables_to_oneself(request):
+    """Tests in xdist_group("scratch_tables") share the scratch copy's table
+    folder. pytest-xdist cannot keep a group on one worker under this pytest
+    (it renames items through an attribute pytest no longer has), so such a
+    test holds a lock on the folder instead, whichever worker runs it."""
+    if request.node.get_closest_marker("xdist_group") is None:
+        yield
+        return
+    scratch = Path(os.environ.get("TAVRIX_SCRATCH_MODULE_DIR") or Path(__file__).parent.parent / "build" / "scratch")
+    scratch.mkdir(parents=True, exist_ok=True)
+    with open(scratch / ".tables.lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        yield
