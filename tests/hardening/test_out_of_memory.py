@@ -9,6 +9,7 @@ panic "Python API call failed", or, when even the panic cannot be raised, the
 abort of an uncaught panic.
 """
 
+import os
 import re
 import textwrap
 
@@ -20,18 +21,21 @@ PAIR = "(0x3333000000000000 + 0x0001000100494493 + 0x1000000100494493, 0x1000000
 
 # The address-space limit that makes the buffer fail. Under AddressSanitizer,
 # which reserves terabytes of address space, its allocator's size limit does.
-if SANITIZED:
-    LIMIT_MEMORY = ""
-    LIMIT_ENV = {"ASAN_OPTIONS": __import__("os").environ.get("ASAN_OPTIONS", "")
-                 + ":allocator_may_return_null=1:max_allocation_size_mb=256"}
-else:
-    LIMIT_MEMORY = """
-        import resource
-        with open("/proc/self/statm") as statm:
-            used = int(statm.read().split()[0]) * resource.getpagesize()
-        resource.setrlimit(resource.RLIMIT_AS, (used + (256 << 20), resource.RLIM_INFINITY))
-    """
-    LIMIT_ENV = {}
+LIMIT_MEMORY = "" if SANITIZED else """
+    import resource
+    with open("/proc/self/statm") as statm:
+        used = int(statm.read().split()[0]) * resource.getpagesize()
+    resource.setrlimit(resource.RLIMIT_AS, (used + (256 << 20), resource.RLIM_INFINITY))
+"""
+
+
+def limit_env(tmp_path):
+    if not SANITIZED:
+        return {}
+    # Its warning about the refused allocation goes to this test's folder, not
+    # among the run's reports.
+    return {"ASAN_OPTIONS": os.environ["ASAN_OPTIONS"] + ":allocator_may_return_null=1:max_allocation_size_mb=256"
+                            f":log_path={tmp_path}/asan"}
 
 ARGUMENTS = {
     # A sequence whose items never end, whatever length it claims.
@@ -48,7 +52,7 @@ ARGUMENTS = {
 
 
 @pytest.mark.parametrize("argument", ARGUMENTS)
-def test_evaluate_list_raises_memory_error_when_its_buffer_cannot_grow(argument):
+def test_evaluate_list_raises_memory_error_when_its_buffer_cannot_grow(argument, tmp_path):
     child = run_child("\n".join(textwrap.dedent(part) for part in (f"""
         import itertools, tavrix
         PAIR = {PAIR}
@@ -59,7 +63,7 @@ def test_evaluate_list_raises_memory_error_when_its_buffer_cannot_grow(argument)
             print("MemoryError")
         del argument
         print(tavrix.evaluate_list([PAIR] * 3))
-    """)), env=LIMIT_ENV)
+    """)), env=limit_env(tmp_path))
     assert child.returncode == 0, child.stderr
     assert child.stdout.split("\n")[0] == "MemoryError"
     assert re.fullmatch(r"\[(\d+), \1, \1\]\n", child.stdout.split("\n", 1)[1])
