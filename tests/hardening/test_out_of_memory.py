@@ -151,6 +151,9 @@ for n in range(@START@, @START@ + 2000):
 print("after", "same" if outcome(call) == expected else outcome(call), flush=True)
 """
 UNCAUGHT_PANIC = "uncaught panic at ffi boundary"
+# When the one allocation that fails is the interpreter's own, made while an
+# error raised by a C function travels up (int("x") gives it too).
+INTERPRETERS_OWN = "SystemError error return without exception set"
 
 
 def sweep(setup, call, allowed, may_abort=False):
@@ -167,7 +170,8 @@ def sweep(setup, call, allowed, may_abort=False):
         assert lines and lines[0].startswith("expected "), child.stdout + child.stderr
         results = [line.split(" ", 2) for line in lines[1:] if not line.startswith(("after", "try"))]
         for n, last, got in results:
-            assert got == "same" or any(re.fullmatch(pattern, got) for pattern in allowed), (n, last, got)
+            assert got == "same" or any(re.fullmatch(pattern, got) for pattern in allowed) or (
+                last != "0" and got == INTERPRETERS_OWN), (n, last, got)
             errors += got != "same"
         if child.returncode == 0:
             assert lines[-1] == "after same"
