@@ -130,6 +130,12 @@ def _run_matrix(args: argparse.Namespace) -> None:
     print(f"wrote {args.out}: {matrix.shape[0]} x {matrix.shape[1]} in {time.perf_counter() - start:.1f} s")
 
 
+def _one_line(error: BaseException) -> str:
+    # An argument may carry a newline or other control character into the
+    # message; escape them so that an error stays one line for scripts.
+    return "".join(c if c.isprintable() else c.encode("unicode_escape").decode("ascii") for c in str(error))
+
+
 def main(argv: Sequence[str] | None = None) -> int:
     """Runs the command line; returns the exit status."""
     arguments = list(sys.argv[1:] if argv is None else argv)
@@ -141,10 +147,10 @@ def main(argv: Sequence[str] | None = None) -> int:
         else:
             _run_equity(_equity_parser().parse_args(arguments))
     except (UsageError, ValueError, OSError, ImportError) as error:
-        print(f"{PROGRAM}: error: {error}", file=sys.stderr)
+        print(f"{PROGRAM}: error: {_one_line(error)}", file=sys.stderr)
         return 2
     except RuntimeError as error:  # the engine could not score: tables missing or damaged
-        print(f"{PROGRAM}: error: {error}", file=sys.stderr)
+        print(f"{PROGRAM}: error: {_one_line(error)}", file=sys.stderr)
         return 1
     except KeyboardInterrupt:
         print(f"{PROGRAM}: interrupted", file=sys.stderr)

@@ -1054,3 +1054,44 @@ def test_engine_heads_up_counts(rows, shape, threads):
         assert (result.wins, result.ties[0]) == ((a_wins, b_wins), ties)
     assert attempt("_engine.table_digest", _engine.table_digest)[0] == _engine.table_digest()
     assert re.fullmatch("[0-9a-f]{16}", _engine.table_digest())
+
+
+# --- the command line ------------------------------------------------------------------
+
+CLI_TOKENS = ["AsKs", "QhQd", "7c7d", "QQ+", "AKs", "JJ-99,AQs:0.5", "random", "AsAs", "XX", "", "-", "--json",
+              "--board", "2c7d9h", "2c7d9hTsJs", "AhAcAd", "--dead", "3s", "--trials", "--seed", "--threads",
+              "1", "400", "0", "-3", "2.5", "99999999999999999999", "x", "--png", "--out", "--workers",
+              "--checkpoint", "--scheduler", "--help", "--bogus"]
+cli_words = st.lists(st.one_of(st.sampled_from(CLI_TOKENS), st.text(max_size=6)), max_size=8)
+
+
+@fuzz(100, 2000)
+@given(command=st.sampled_from([None, "grid", "matrix"]), words=cli_words)
+@example(command=None, words=["AsKs", "--png", "\n"])  # the error must stay one line
+def test_command_line(command, words, tmp_path_factory, capsys):
+    from tavrix_equity import cli
+
+    argv = ([command] if command else []) + words
+    if command == "grid":  # a grid counts every class: sampled and small, so each example stays short
+        argv += ["--trials", "50", "--png", str(tmp_path_factory.mktemp("grid") / "grid.png")]
+    elif command == "matrix":  # never a whole matrix: its output goes nowhere
+        argv += ["--out", str(tmp_path_factory.mktemp("matrix") / "missing" / "m.npy"), "--workers", "x"]
+    elif "--trials" not in words:
+        argv += ["--trials", "300"]  # an exact count of wide ranges preflop takes seconds
+    def main():
+        try:
+            return cli.main(argv)
+        except SystemExit as leaving:  # attempt() lets it through, as it must for pytest's own
+            return leaving
+
+    status, error = attempt("tavrix_equity.cli.main", main)
+    out, err = capsys.readouterr()
+    if isinstance(status, SystemExit):  # --help, and only that
+        assert status.code == 0 and "--help" in argv and out.startswith("usage:"), (argv, err)
+        return
+    assert error is None, (argv, repr(error))
+    assert status in (0, 2), (argv, status, err)
+    if status == 2:
+        assert err.startswith(f"{cli.PROGRAM}: error: ") and err.count("\n") == 1 and out == "", (argv, err)
+    else:
+        assert err == "" and out, argv
