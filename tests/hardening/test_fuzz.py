@@ -827,9 +827,14 @@ range_text = st.builds(
              min_size=4, max_size=4),
 )
 
+# Ranges that parse, so that the checks of a parsed range get examples too.
+sound_range_text = st.lists(st.tuples(st.sampled_from(te.HAND_CLASSES), st.sampled_from(["", "+"]),
+                                      st.sampled_from(["", ":0.5", ":1", ":.25"])),
+                            min_size=1, max_size=4).map(lambda items: ",".join(map("".join, items)))
+
 
 @fuzz(300, 4000)
-@given(text=st.one_of(range_text, texts, scalars), other=anything, name=st.sampled_from(["_combos", "combos", "x"]))
+@given(text=st.one_of(range_text, sound_range_text, texts, scalars), other=anything, name=st.sampled_from(["_combos", "combos", "x"]))
 @example(text="AK\u017f", other=None, name="x")
 @example(text="QQ\u00a0-\u00a099", other=None, name="x")
 def test_ranges(text, other, name):
