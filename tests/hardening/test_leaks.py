@@ -54,8 +54,9 @@ CALLS = {
                         te.score_words(KEYS[:1], MASKS[:1]), te.Range("QQ+, AKs:0.5").grid()),
 }
 
-# The first rounds fill the interpreter's caches and free lists; a leak keeps
-# growing in the last, by at least one block a call.
+# The first round fills the interpreter's caches and free lists; a leak keeps
+# growing in every later round, by at least one block a call, where caches
+# and free lists settle or come and go by a few dozen blocks.
 growth = {}
 for name, call in CALLS.items():
     blocks = []
@@ -78,4 +79,4 @@ def test_repeated_calls_leave_no_object_behind():
     child = run_child(CHILD.replace("ROUNDS", str(ROUNDS)), timeout=300)
     assert child.returncode == 0, child.stderr[-3000:]
     growth = json.loads(child.stdout)
-    assert {name: blocks for name, blocks in growth.items() if blocks[-1] >= ROUNDS // 4} == {}
+    assert {name: blocks for name, blocks in growth.items() if min(blocks[1:]) >= ROUNDS // 2} == {}
