@@ -34,14 +34,14 @@ class _Guard:
     def find_spec(self, name, path=None, target=None):
         if name not in WATCHED:
             return None
-        spec = PathFinder.find_spec(name, path, target)
-        if spec is not None and spec.origin:
-            origin = os.path.realpath(spec.origin)
+        found = PathFinder.find_spec(name, path, target)
+        if found is not None and found.origin:
+            origin = os.path.realpath(found.origin)
             if not origin.startswith(self._allowed):
                 self._record("wrong-module", name, origin)
                 raise ImportError(f"the sanitizer run would load an unsanitized {name} from {origin}")
             self._record("load", name, origin)
-        return spec
+        return found
 
 
 def install(log, allowed):

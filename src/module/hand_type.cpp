@@ -1,4 +1,4 @@
-// The type specification of Hand, with its method and attribute tables.
+// The Hand type: its slots, methods and attribute tables.
 #include "module/hand_type.hpp"
 
 #include "boundary/errors.hpp"

@@ -4,7 +4,7 @@ evaluate_list's batch buffers grow with the caller's input: an endless or
 enormous one raises MemoryError and leaves the process usable. Failing the
 interpreter's allocations one by one (_testcapi.set_nomemory) inside the
 engine's binding gives a correct result or MemoryError, never a crash; inside
-`tavrix` it gives what that module specifies: the allocator's MemoryError, the
+`tavrix` it gives what that module always gave: the allocator's MemoryError, the
 panic "Python API call failed", or, when even the panic cannot be raised, the
 abort of an uncaught panic.
 """
@@ -160,8 +160,9 @@ INTERPRETERS_OWN = "SystemError error return without exception set"
 def sweep(setup, call, allowed, may_abort=False):
     """Fails the interpreter's allocations from each n on (and, when deep, the
     n-th alone) during `call`; returns what the failures that did not give the
-    result gave, by kind: an allowed error, or an abort as `tavrix` specifies,
-    after which the sweep goes on in a new child."""
+    result gave, by kind: an allowed error, or the abort `tavrix` gives when
+    even its panic cannot be raised, after which the sweep goes on in a new
+    child."""
     modes = "0, n + 1" if DEEP else "0,"
     start, errors = 0, Counter()
     while True:
@@ -178,7 +179,7 @@ def sweep(setup, call, allowed, may_abort=False):
         if child.returncode == 0:
             assert lines[-1] == "after same"
             return errors
-        # Only tavrix may end a sweep, by the specified abort after the panic report.
+        # Only tavrix may end a sweep, by its abort after the panic report.
         assert child.returncode == -6 and UNCAUGHT_PANIC in child.stderr, (child.returncode, child.stderr[-2000:])
         assert may_abort, child.stderr[-2000:]
         start = int(lines[-1].split()[1]) + 1
@@ -200,7 +201,7 @@ def test_engine_binding_survives_failing_allocations(case):
 
 
 @pytest.mark.parametrize("case", TAVRIX_CASES)
-def test_tavrix_keeps_its_specified_out_of_memory_behaviour(case):
+def test_tavrix_keeps_its_out_of_memory_behaviour(case):
     setup, call = TAVRIX_CASES[case]
     failed = sweep(setup, call, [r"MemoryError.*", r"PanicException Python API call failed"], may_abort=True)
     record("out of memory", f"tavrix {case}: {outcomes(failed)}")
