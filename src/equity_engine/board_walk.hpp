@@ -6,6 +6,14 @@
 
 namespace tavrix::equity {
 
+// The cards not in `used`, as words in card order; returns how many.
+inline int remaining_deck(std::uint64_t used, HandValue* deck) noexcept {
+    int n = 0;
+    for (unsigned c = 0; c < CARD_COUNT; ++c)
+        if (!((used >> c) & 1)) deck[n++] = CARD_TABLE[c];
+    return n;
+}
+
 // Visits every choice of `Depth` cards from deck[start..n) added to `partial`,
 // in lexicographic order of deck positions.
 template <int Depth, typename Visit>

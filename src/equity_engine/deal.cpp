@@ -20,6 +20,12 @@ std::uint64_t EquityRequest::board_mask() const noexcept {
     return mask;
 }
 
+HandValue EquityRequest::board_words() const noexcept {
+    HandValue words = EMPTY_HAND;
+    for (const std::uint8_t card : board) words = combine(words, CARD_TABLE[card]);
+    return words;
+}
+
 void EquityRequest::validate() const {
     if (players.size() < 2 || players.size() > MAX_PLAYERS)
         throw std::invalid_argument("equity needs 2 to 10 players, got " + std::to_string(players.size()));

@@ -37,6 +37,8 @@ struct EquityRequest {
     std::uint64_t dead_mask = 0;
 
     std::uint64_t board_mask() const noexcept;
+    // The board's cards added to EMPTY_HAND: the start of every board to complete.
+    HandValue board_words() const noexcept;
     // Throws std::invalid_argument for anything malformed: player count, card
     // indices, cards shared by the board and the dead cards, too few cards left.
     void validate() const;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "equity_engine/board_walk.hpp"
+#include "equity_engine/deal_search.hpp"
 #include "equity_engine/equity_runs.hpp"
 #include "equity_engine/parallel_runner.hpp"
 #include "equity_engine/showdown.hpp"
@@ -24,23 +25,21 @@ struct DealList {
     std::size_t size() const noexcept { return weight.size(); }
 };
 
-void list_deals(const EquityRequest& request, std::size_t player, std::uint64_t used, double weight,
-                std::vector<Combo>& chosen, DealList& deals) {
-    if (player == request.players.size()) {
+DealList list_deals(const EquityRequest& request, const KeepGoing& keep_going) {
+    DealList deals;
+    for_each_deal(request, keep_going, [&](const std::vector<std::uint32_t>& combo_of_player) {
         if (deals.size() >= MAX_EXACT_DEALS)
             throw std::invalid_argument("more than " + std::to_string(MAX_EXACT_DEALS) +
                                         " deals to enumerate exactly: use trials for ranges this wide");
-        deals.combos.insert(deals.combos.end(), chosen.begin(), chosen.end());
+        double weight = 1.0;
+        for (std::size_t p = 0; p < combo_of_player.size(); ++p) {
+            deals.combos.push_back(request.players[p].combos[combo_of_player[p]]);
+            weight *= request.players[p].weights[combo_of_player[p]];
+        }
         deals.weight.push_back(weight);
-        return;
-    }
-    const PlayerCombos& combos = request.players[player];
-    for (std::size_t i = 0; i < combos.combos.size(); ++i) {
-        const std::uint64_t mask = combos.combos[i].mask();
-        if (used & mask) continue;
-        chosen[player] = combos.combos[i];
-        list_deals(request, player + 1, used | mask, weight * combos.weights[i], chosen, deals);
-    }
+        return true;
+    });
+    return deals;
 }
 
 std::uint64_t choose(int n, int k) {
@@ -88,8 +87,7 @@ void count_item(const EquityRequest& request, const DealList& deals, const DealC
     const std::size_t last =
         plan.positions ? first + 1 : std::min(first + plan.classes_per_item, classes.representative.size());
     const int to_deal = BOARD_CARDS - static_cast<int>(request.board.size());
-    HandValue board = EMPTY_HAND;
-    for (const std::uint8_t card : request.board) board = combine(board, CARD_TABLE[card]);
+    const HandValue board = request.board_words();
     const std::uint64_t fixed = request.board_mask() | request.dead_mask;
 
     for (std::size_t cls = first; cls < last; ++cls) {
@@ -102,9 +100,7 @@ void count_item(const EquityRequest& request, const DealList& deals, const DealC
             used |= combo.mask();
         }
         HandValue deck[CARD_COUNT];
-        int n = 0;
-        for (unsigned c = 0; c < CARD_COUNT; ++c)
-            if (!((used >> c) & 1)) deck[n++] = CARD_TABLE[c];
+        const int n = remaining_deck(used, deck);
         if (plan.positions) {
             const int position = static_cast<int>(item % plan.positions);
             walk_boards(to_deal - 1, deck, n, position + 1, combine(board, deck[position]), showdown);
@@ -131,9 +127,7 @@ EquityTotals exact_equity(const EquityRequest& request, unsigned threads, const 
     const TableView tables = table_view();
     const std::size_t players = request.players.size();
 
-    DealList deals;
-    std::vector<Combo> chosen(players);
-    list_deals(request, 0, request.board_mask() | request.dead_mask, 1.0, chosen, deals);
+    const DealList deals = list_deals(request, keep_going);
     if (deals.size() == 0)
         throw std::invalid_argument("no possible deal: every combination of the players' hands shares a card");
     const DealClasses classes =
@@ -183,9 +177,7 @@ void heads_up_counts(const std::uint8_t* rows, std::size_t count, std::uint64_t*
                 throw std::invalid_argument("matchup " + std::to_string(row) + " does not hold four different cards");
             Showdown<2, false> showdown{tables, {hole_words(a), hole_words(b)}, {}, false};
             HandValue deck[CARD_COUNT];
-            int n = 0;
-            for (unsigned c = 0; c < CARD_COUNT; ++c)
-                if (!((used >> c) & 1)) deck[n++] = CARD_TABLE[c];
+            const int n = remaining_deck(used, deck);
             walk_boards<BOARD_CARDS>(deck, n, 0, EMPTY_HAND, showdown);
             if (showdown.fault) throw TableFault();
             out[3 * row] = showdown.counts.wins[0];

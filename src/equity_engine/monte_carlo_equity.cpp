@@ -8,6 +8,8 @@
 #include <bit>
 #include <stdexcept>
 
+#include "equity_engine/board_walk.hpp"
+#include "equity_engine/deal_search.hpp"
 #include "equity_engine/equity_runs.hpp"
 #include "equity_engine/parallel_runner.hpp"
 #include "equity_engine/random.hpp"
@@ -38,11 +40,10 @@ struct ComboSampler {
     }
 };
 
-bool has_possible_deal(const EquityRequest& request, std::size_t player, std::uint64_t used) {
-    if (player == request.players.size()) return true;
-    for (const Combo combo : request.players[player].combos)
-        if (!(used & combo.mask()) && has_possible_deal(request, player + 1, used | combo.mask())) return true;
-    return false;
+bool has_possible_deal(const EquityRequest& request, const KeepGoing& keep_going) {
+    bool found = false;
+    for_each_deal(request, keep_going, [&found](const std::vector<std::uint32_t>&) { return !(found = true); });
+    return found;
 }
 
 // Integer sums over all blocks, added to by whichever thread ran a block.
@@ -63,9 +64,7 @@ void deal_boards_to_hands(const EquityRequest& request, HandValue base, std::uin
         dealt |= combo.mask();
     }
     HandValue deck[CARD_COUNT];
-    std::uint32_t n = 0;
-    for (unsigned c = 0; c < CARD_COUNT; ++c)
-        if (!((dealt >> c) & 1)) deck[n++] = CARD_TABLE[c];
+    const auto n = static_cast<std::uint32_t>(remaining_deck(dealt, deck));
     const auto to_deal = static_cast<std::uint32_t>(BOARD_CARDS - request.board.size());
     for (std::uint64_t t = 0; t < trials; ++t) {
         HandValue board = base;
@@ -118,8 +117,7 @@ void run_block(const EquityRequest& request, const std::vector<ComboSampler>& sa
                std::uint64_t seed, std::uint64_t block, std::uint64_t trials, BlockSums& sums) {
     BlockRandom random(seed, block);
     Showdown<Players, true> showdown{tables, {}, {}, false};
-    HandValue base = EMPTY_HAND;
-    for (const std::uint8_t card : request.board) base = combine(base, CARD_TABLE[card]);
+    const HandValue base = request.board_words();
     const bool hands_only =
         std::all_of(request.players.begin(), request.players.end(), [](const PlayerCombos& p) { return p.combos.size() == 1; });
     if (hands_only)
@@ -146,7 +144,7 @@ EquityTotals monte_carlo_equity(const EquityRequest& request, std::uint64_t tria
     // Keeps the sums of squared shares (at most 2520^2 per trial) within 64 bits.
     if (trials > MAX_TRIALS) throw std::invalid_argument("trials must be at most 2^40");
     const TableView tables = table_view();
-    if (!has_possible_deal(request, 0, request.board_mask() | request.dead_mask))
+    if (!has_possible_deal(request, keep_going))
         throw std::invalid_argument("no possible deal: every combination of the players' hands shares a card");
 
     std::vector<ComboSampler> samplers;

@@ -63,6 +63,9 @@ def test_range_monte_carlo_is_within_four_standard_errors():
     (["AsKs", "AsAh,KsKh"], ""),       # every combo of the range holds a card in play
     (["AhAd", "AcAs", "AA"], ""),     # no ace left for the third player
     (["AsKs", ""], ""),               # an empty range
+    # Wide ranges before the two that clash: found at once, not after trying
+    # every combination of the wide ones (which would never end).
+    (["random"] * 5 + ["AA", "AA"], "AcAd"),
 ])
 def test_no_possible_deal_is_refused(players, board):
     with pytest.raises(NoDealError):
