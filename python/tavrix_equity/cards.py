@@ -64,14 +64,29 @@ def parse_cards(text: str) -> tuple[int, ...]:
     return tuple(cards)
 
 
+def _integer(value: object, what: str) -> int:
+    """`value` as an int: TypeError unless it is an integer (bool is refused:
+    True is no card and no count)."""
+    if isinstance(value, bool) or not hasattr(value, "__index__"):
+        raise TypeError(f"{what} must be an integer, not {type(value).__name__}")
+    return operator.index(cast(SupportsIndex, value))
+
+
 def checked_int(value: object, what: str, low: int, high: int) -> int:
     """`value` as an int in [low, high): TypeError unless it is an integer
     (bool is refused: True is no card), ValueError outside the interval."""
-    if isinstance(value, bool) or not hasattr(value, "__index__"):
-        raise TypeError(f"{what} must be an integer, not {type(value).__name__}")
-    number = operator.index(cast(SupportsIndex, value))
+    number = _integer(value, what)
     if not low <= number < high:
         raise ValueError(f"{what} {number} is outside {low} to {high - 1}")
+    return number
+
+
+def positive_int(value: object, what: str) -> int:
+    """`value` as an int of at least 1 (a count): TypeError unless it is an
+    integer, ValueError below 1."""
+    number = _integer(value, what)
+    if number < 1:
+        raise ValueError(f"{what} must be at least 1, not {number}")
     return number
 
 

@@ -7,14 +7,13 @@ calling thread checks for Ctrl-C every few milliseconds.
 from __future__ import annotations
 
 import math
-import operator
 import os
 import secrets
 from collections.abc import Iterable, Sequence
-from typing import SupportsIndex, Union, cast
+from typing import Union
 
 from tavrix_equity import _engine
-from tavrix_equity.cards import DECK_SIZE, checked_int, format_cards, parse_cards
+from tavrix_equity.cards import DECK_SIZE, checked_int, format_cards, parse_cards, positive_int
 from tavrix_equity.ranges import Range
 from tavrix_equity.result import EquityResult
 
@@ -73,15 +72,6 @@ def _player(value: PlayerLike, number: int) -> tuple[int, int] | Range:
     if len(cards) != 2:
         raise ValueError(f"a hand is two cards: player {number} has {len(cards)} ({value!r})")
     return cards[0], cards[1]
-
-
-def _positive_int(value: object, name: str) -> int:
-    if isinstance(value, bool) or not hasattr(value, "__index__"):
-        raise TypeError(f"{name} must be an integer, not {type(value).__name__}")
-    number = operator.index(cast(SupportsIndex, value))
-    if number < 1:
-        raise ValueError(f"{name} must be at least 1, not {number}")
-    return number
 
 
 def _seed(seed: object) -> int:
@@ -153,10 +143,10 @@ def equity(
     if len(board_cards) > BOARD_CARDS:
         raise ValueError(f"a board has at most 5 cards, not {len(board_cards)}")
     dead_cards = cards_of(dead, "dead cards")
-    trial_count = None if trials is None else _positive_int(trials, "trials")
+    trial_count = None if trials is None else positive_int(trials, "trials")
     if trial_count is not None and trial_count > _engine.MAX_TRIALS:
         raise ValueError(f"trials must be at most {_engine.MAX_TRIALS:,}, not {trial_count:,}")
-    thread_count = default_threads() if threads is None else _positive_int(threads, "threads")
+    thread_count = default_threads() if threads is None else positive_int(threads, "threads")
 
     in_play: list[int] = [*board_cards, *dead_cards]
     for player in players:
