@@ -35,6 +35,7 @@ import numpy.typing as npt
 
 from tavrix_equity import _checkpoint, _suits
 from tavrix_equity.cards import positive_int
+from tavrix_equity.equity import default_threads
 from tavrix_equity.ranges import HAND_CLASSES, class_combos
 
 if TYPE_CHECKING:
@@ -264,7 +265,7 @@ def _worker_count(workers: int | None, client: Client | None) -> int:
             raise ValueError("workers is for local processes; with a client its cluster's workers run the chunks")
         return 0
     if workers is None:
-        return os.cpu_count() or 1
+        return default_threads()
     return positive_int(workers, "workers")
 
 
