@@ -30,7 +30,7 @@ from typing import Final
 import numpy as np
 import numpy.typing as npt
 
-from .cards import CARD_RANKS, format_cards, parse_cards
+from .cards import CARD_RANKS, DECK_SIZE, checked_int, format_cards, parse_cards
 
 __all__ = ["HAND_CLASSES", "Range", "class_combos", "grid_position", "hand_class"]
 
@@ -118,10 +118,10 @@ def hand_class(c1: int, c2: int) -> str:
     The cards may come in either order. Raises ValueError for an index
     outside 0 to 51 or the same card twice.
     """
-    format_cards((c1, c2))  # validates both indices
-    if c1 == c2:
-        raise ValueError(f"duplicate card {format_cards((c1,))}")
-    return _COMBO_CLASS[(max(c1, c2), min(c1, c2))]
+    first, second = (checked_int(card, "card index", 0, DECK_SIZE) for card in (c1, c2))
+    if first == second:
+        raise ValueError(f"duplicate card {format_cards((first,))}")
+    return _COMBO_CLASS[(max(first, second), min(first, second))]
 
 
 # --- parsing ---------------------------------------------------------------
