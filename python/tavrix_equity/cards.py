@@ -30,12 +30,19 @@ _SEPARATORS = re.compile(r"[\s,]+")
 # one of those is reported as the piece up to the next separator or card start.
 # ASCII case folding only: Unicode folding would let the Kelvin sign pass for K
 # and the long s for s.
-_CARD = re.compile(r"(10|[2-9tjqka])([cdhs])", re.IGNORECASE | re.ASCII)
+# Compile with re.IGNORECASE | re.ASCII.
+RANK_PATTERN = r"(10|[2-9tjqka])"
+CARD_PATTERN = rf"{RANK_PATTERN}([cdhs])"
+_CARD = re.compile(CARD_PATTERN, re.IGNORECASE | re.ASCII)
+
+
+def rank_index(rank: str) -> int:
+    """The index 0 (2) to 12 (A) of a rank matched by RANK_PATTERN."""
+    return 8 if rank == "10" else CARD_RANKS.index(rank.upper())
 
 
 def _card_index(rank: str, suit: str) -> int:
-    rank_index = 8 if rank == "10" else CARD_RANKS.index(rank.upper())
-    return 4 * rank_index + CARD_SUITS.index(suit.lower())
+    return 4 * rank_index(rank) + CARD_SUITS.index(suit.lower())
 
 
 def parse_cards(text: str) -> tuple[int, ...]:
