@@ -43,12 +43,16 @@ def cards_of(value: CardsLike, what: str) -> tuple[int, ...]:
     if items and len(texts) == len(items):
         return parse_cards(" ".join(texts))
     cards = tuple(checked_int(card, f"{what}: card index", 0, DECK_SIZE) for card in items)
+    _refuse_duplicates(cards)
+    return cards
+
+
+def _refuse_duplicates(cards: Iterable[int]) -> None:
     seen: set[int] = set()
     for card in cards:
         if card in seen:
             raise ValueError(f"duplicate card {format_cards((card,))}")
         seen.add(card)
-    return cards
 
 
 def _player(value: PlayerLike, number: int) -> tuple[int, int] | Range:
@@ -152,11 +156,7 @@ def equity(
     for player in players:
         if not isinstance(player, Range):
             in_play.extend(player)
-    seen: set[int] = set()
-    for card in in_play:
-        if card in seen:
-            raise ValueError(f"duplicate card {format_cards((card,))}")
-        seen.add(card)
+    _refuse_duplicates(in_play)
     left = DECK_SIZE - len(board_cards) - len(dead_cards) - 2 * len(players)
     if left < BOARD_CARDS - len(board_cards):
         raise ValueError(f"too few cards left to complete the board: {max(left, 0)} left, "
