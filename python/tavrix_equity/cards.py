@@ -26,8 +26,8 @@ DECK_SIZE = 52
 SCORE_LIMIT = len(CATEGORY_NAMES) << 12
 
 _SEPARATORS = re.compile(r"[\s,]+")
-# A card is a rank (one of CARD_RANKS or "10") and a suit; anything that is not
-# one of those is reported as the piece up to the next separator or card start.
+# A card is a rank (one of CARD_RANKS or "10") and a suit; where that fails to
+# match, the two characters from there (fewer at the end) are the unknown card.
 # ASCII case folding only: Unicode folding would let the Kelvin sign pass for K
 # and the long s for s.
 # Compile with re.IGNORECASE | re.ASCII.
@@ -61,7 +61,7 @@ def parse_cards(text: str) -> tuple[int, ...]:
         while position < len(piece):
             match = _CARD.match(piece, position)
             if match is None:
-                bad = piece[position:position + 2] or piece[position:]
+                bad = piece[position:position + 2]
                 raise ValueError(f"unknown card {bad!r} in {text!r}")
             card = _card_index(match.group(1), match.group(2))
             if card in cards:
