@@ -104,8 +104,12 @@ def _run_equity(args: argparse.Namespace) -> None:
 
 def _run_grid(args: argparse.Namespace) -> None:
     from tavrix_equity.hand_grid import hand_grid
-    from tavrix_equity.plot import plot_grid
+    from tavrix_equity.plot import plot_grid, require_matplotlib
 
+    # Refused now, not after the minutes an exact chart of a range can take.
+    require_matplotlib()
+    if not Path(args.png).parent.is_dir():
+        raise UsageError(f"--png: directory {str(Path(args.png).parent)!r} does not exist")
     start = time.perf_counter()
     grid = hand_grid(args.vs, args.board, args.dead, trials=args.trials, seed=args.seed)
     title = f"equity against {args.vs}" + (f" on {args.board}" if args.board else "")

@@ -52,3 +52,13 @@ def test_matrix_out_is_checked_before_the_work_and_saved_whole(tmp_path, monkeyp
     assert cli.main(["matrix", "--out", str(tmp_path / "m")]) == 0
     assert np.array_equal(np.load(tmp_path / "m.npy"), np.eye(3))
     assert [p.name for p in tmp_path.iterdir()] == ["m.npy"]
+
+
+def test_grid_png_directory_is_checked_before_the_work(tmp_path, monkeypatch):
+    import importlib
+
+    from tavrix_equity import cli
+
+    module = importlib.import_module("tavrix_equity.hand_grid")
+    monkeypatch.setattr(module, "hand_grid", lambda *_, **__: pytest.fail("computed before checking --png"))
+    assert cli.main(["grid", "AsKs", "--png", str(tmp_path / "missing" / "grid.png")]) == 2
