@@ -38,7 +38,7 @@ from typing import BinaryIO
 import numpy as np
 import numpy.typing as npt
 
-__all__ = ["Checkpoint", "counts_are_valid", "FORMAT_VERSION"]
+__all__ = ["Checkpoint", "counts_are_valid", "replace_file", "FORMAT_VERSION"]
 
 FORMAT_VERSION = 1
 _MAGIC = b"TVXMATRX"
@@ -73,7 +73,7 @@ def _fsync_directory(path: Path) -> None:
         os.close(descriptor)
 
 
-def _replace(path: Path, content: bytes) -> None:
+def replace_file(path: Path, content: bytes) -> None:
     """Makes content the file at path, atomically: a crash leaves the old file or the new one."""
     temporary = path.with_name(f"{path.name}.tmp{os.getpid()}")
     try:
@@ -115,7 +115,7 @@ class Checkpoint:
             head = data = b""
         if len(head) < len(expected) and expected.startswith(head):
             # Nothing written yet, or a header cut short by a crash while it was written.
-            _replace(self.path, expected)
+            replace_file(self.path, expected)
         else:
             end = self._read_records(data, len(expected))
             if end < len(data):
@@ -125,7 +125,7 @@ class Checkpoint:
                     "their chunks will be recomputed",
                     RuntimeWarning, stacklevel=4,
                 )
-                _replace(self.path, data[:end])
+                replace_file(self.path, data[:end])
         self._stream: BinaryIO = open(self.path, "ab")
 
     def _is_ours(self, head: bytes, expected: bytes, table_digest: str) -> bool:

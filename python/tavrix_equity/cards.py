@@ -26,16 +26,23 @@ DECK_SIZE = 52
 SCORE_LIMIT = len(CATEGORY_NAMES) << 12
 
 _SEPARATORS = re.compile(r"[\s,]+")
-# A card is a rank (one of CARD_RANKS or "10") and a suit; anything that is not
-# one of those is reported as the piece up to the next separator or card start.
+# A card is a rank (one of CARD_RANKS or "10") and a suit; where that fails to
+# match, the two characters from there (fewer at the end) are the unknown card.
 # ASCII case folding only: Unicode folding would let the Kelvin sign pass for K
 # and the long s for s.
-_CARD = re.compile(r"(10|[2-9tjqka])([cdhs])", re.IGNORECASE | re.ASCII)
+# Compile with re.IGNORECASE | re.ASCII.
+RANK_PATTERN = r"(10|[2-9tjqka])"
+CARD_PATTERN = rf"{RANK_PATTERN}([cdhs])"
+_CARD = re.compile(CARD_PATTERN, re.IGNORECASE | re.ASCII)
+
+
+def rank_index(rank: str) -> int:
+    """The index 0 (2) to 12 (A) of a rank matched by RANK_PATTERN."""
+    return 8 if rank == "10" else CARD_RANKS.index(rank.upper())
 
 
 def _card_index(rank: str, suit: str) -> int:
-    rank_index = 8 if rank == "10" else CARD_RANKS.index(rank.upper())
-    return 4 * rank_index + CARD_SUITS.index(suit.lower())
+    return 4 * rank_index(rank) + CARD_SUITS.index(suit.lower())
 
 
 def parse_cards(text: str) -> tuple[int, ...]:
@@ -54,7 +61,7 @@ def parse_cards(text: str) -> tuple[int, ...]:
         while position < len(piece):
             match = _CARD.match(piece, position)
             if match is None:
-                bad = piece[position:position + 2] or piece[position:]
+                bad = piece[position:position + 2]
                 raise ValueError(f"unknown card {bad!r} in {text!r}")
             card = _card_index(match.group(1), match.group(2))
             if card in cards:
@@ -64,14 +71,29 @@ def parse_cards(text: str) -> tuple[int, ...]:
     return tuple(cards)
 
 
+def _integer(value: object, what: str) -> int:
+    """`value` as an int: TypeError unless it is an integer (bool is refused:
+    True is no card and no count)."""
+    if isinstance(value, bool) or not hasattr(value, "__index__"):
+        raise TypeError(f"{what} must be an integer, not {type(value).__name__}")
+    return operator.index(cast(SupportsIndex, value))
+
+
 def checked_int(value: object, what: str, low: int, high: int) -> int:
     """`value` as an int in [low, high): TypeError unless it is an integer
     (bool is refused: True is no card), ValueError outside the interval."""
-    if isinstance(value, bool) or not hasattr(value, "__index__"):
-        raise TypeError(f"{what} must be an integer, not {type(value).__name__}")
-    number = operator.index(cast(SupportsIndex, value))
+    number = _integer(value, what)
     if not low <= number < high:
         raise ValueError(f"{what} {number} is outside {low} to {high - 1}")
+    return number
+
+
+def positive_int(value: object, what: str) -> int:
+    """`value` as an int of at least 1 (a count): TypeError unless it is an
+    integer, ValueError below 1."""
+    number = _integer(value, what)
+    if number < 1:
+        raise ValueError(f"{what} must be at least 1, not {number}")
     return number
 
 

@@ -11,11 +11,16 @@ stderr and exit status 2.
 from __future__ import annotations
 
 import argparse
+import io
 import json
 import sys
 import time
 from collections.abc import Sequence
+from pathlib import Path
 from typing import NoReturn
+
+import numpy as np
+import numpy.typing as npt
 
 from tavrix_equity.result import EquityResult
 
@@ -99,8 +104,12 @@ def _run_equity(args: argparse.Namespace) -> None:
 
 def _run_grid(args: argparse.Namespace) -> None:
     from tavrix_equity.hand_grid import hand_grid
-    from tavrix_equity.plot import plot_grid
+    from tavrix_equity.plot import plot_grid, require_matplotlib
 
+    # Refused now, not after the minutes an exact chart of a range can take.
+    require_matplotlib()
+    if not Path(args.png).parent.is_dir():
+        raise UsageError(f"--png: directory {str(Path(args.png).parent)!r} does not exist")
     start = time.perf_counter()
     grid = hand_grid(args.vs, args.board, args.dead, trials=args.trials, seed=args.seed)
     title = f"equity against {args.vs}" + (f" on {args.board}" if args.board else "")
@@ -108,11 +117,28 @@ def _run_grid(args: argparse.Namespace) -> None:
     print(f"wrote {args.png} ({time.perf_counter() - start:.1f} s)")
 
 
-def _run_matrix(args: argparse.Namespace) -> None:
-    import numpy as np
+def _matrix_path(out: str) -> Path:
+    # np.save's naming: a name without the .npy suffix gets it.
+    path = Path(out if out.endswith(".npy") else out + ".npy")
+    # Refused now, not after the hours the matrix takes.
+    if not path.parent.is_dir():
+        raise UsageError(f"--out: directory {str(path.parent)!r} does not exist")
+    return path
 
+
+def _save_matrix(path: Path, matrix: npt.NDArray[np.float64]) -> None:
+    # Through a temporary file: a failed write leaves no partial .npy behind.
+    from tavrix_equity._checkpoint import replace_file
+
+    buffer = io.BytesIO()
+    np.save(buffer, matrix)
+    replace_file(path, buffer.getvalue())
+
+
+def _run_matrix(args: argparse.Namespace) -> None:
     from tavrix_equity.matrix import preflop_matrix
 
+    path = _matrix_path(args.out)
     client = None
     if args.scheduler:
         try:
@@ -126,7 +152,7 @@ def _run_matrix(args: argparse.Namespace) -> None:
     finally:
         if client is not None:
             client.close()  # type: ignore[no-untyped-call]
-    np.save(args.out, matrix)
+    _save_matrix(path, matrix)
     print(f"wrote {args.out}: {matrix.shape[0]} x {matrix.shape[1]} in {time.perf_counter() - start:.1f} s")
 
 

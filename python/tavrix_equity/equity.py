@@ -7,14 +7,13 @@ calling thread checks for Ctrl-C every few milliseconds.
 from __future__ import annotations
 
 import math
-import operator
 import os
 import secrets
 from collections.abc import Iterable, Sequence
-from typing import SupportsIndex, Union, cast
+from typing import Union
 
 from tavrix_equity import _engine
-from tavrix_equity.cards import DECK_SIZE, checked_int, format_cards, parse_cards
+from tavrix_equity.cards import DECK_SIZE, checked_int, format_cards, parse_cards, positive_int
 from tavrix_equity.ranges import Range
 from tavrix_equity.result import EquityResult
 
@@ -44,12 +43,16 @@ def cards_of(value: CardsLike, what: str) -> tuple[int, ...]:
     if items and len(texts) == len(items):
         return parse_cards(" ".join(texts))
     cards = tuple(checked_int(card, f"{what}: card index", 0, DECK_SIZE) for card in items)
+    _refuse_duplicates(cards)
+    return cards
+
+
+def _refuse_duplicates(cards: Iterable[int]) -> None:
     seen: set[int] = set()
     for card in cards:
         if card in seen:
             raise ValueError(f"duplicate card {format_cards((card,))}")
         seen.add(card)
-    return cards
 
 
 def _player(value: PlayerLike, number: int) -> tuple[int, int] | Range:
@@ -73,15 +76,6 @@ def _player(value: PlayerLike, number: int) -> tuple[int, int] | Range:
     if len(cards) != 2:
         raise ValueError(f"a hand is two cards: player {number} has {len(cards)} ({value!r})")
     return cards[0], cards[1]
-
-
-def _positive_int(value: object, name: str) -> int:
-    if isinstance(value, bool) or not hasattr(value, "__index__"):
-        raise TypeError(f"{name} must be an integer, not {type(value).__name__}")
-    number = operator.index(cast(SupportsIndex, value))
-    if number < 1:
-        raise ValueError(f"{name} must be at least 1, not {number}")
-    return number
 
 
 def _seed(seed: object) -> int:
@@ -153,20 +147,16 @@ def equity(
     if len(board_cards) > BOARD_CARDS:
         raise ValueError(f"a board has at most 5 cards, not {len(board_cards)}")
     dead_cards = cards_of(dead, "dead cards")
-    trial_count = None if trials is None else _positive_int(trials, "trials")
+    trial_count = None if trials is None else positive_int(trials, "trials")
     if trial_count is not None and trial_count > _engine.MAX_TRIALS:
         raise ValueError(f"trials must be at most {_engine.MAX_TRIALS:,}, not {trial_count:,}")
-    thread_count = default_threads() if threads is None else _positive_int(threads, "threads")
+    thread_count = default_threads() if threads is None else positive_int(threads, "threads")
 
     in_play: list[int] = [*board_cards, *dead_cards]
     for player in players:
         if not isinstance(player, Range):
             in_play.extend(player)
-    seen: set[int] = set()
-    for card in in_play:
-        if card in seen:
-            raise ValueError(f"duplicate card {format_cards((card,))}")
-        seen.add(card)
+    _refuse_duplicates(in_play)
     left = DECK_SIZE - len(board_cards) - len(dead_cards) - 2 * len(players)
     if left < BOARD_CARDS - len(board_cards):
         raise ValueError(f"too few cards left to complete the board: {max(left, 0)} left, "

@@ -5,7 +5,7 @@ from __future__ import annotations
 import numpy as np
 import numpy.typing as npt
 
-from tavrix_equity.equity import CardsLike, NoDealError, PlayerLike, _seed, cards_of, equity
+from tavrix_equity.equity import CardsLike, NoDealError, PlayerLike, _player, _seed, cards_of, equity
 from tavrix_equity.ranges import HAND_CLASSES, Range, grid_position
 
 __all__ = ["hand_grid"]
@@ -28,10 +28,12 @@ def hand_grid(
     board_cards = cards_of(board, "board")
     dead_cards = cards_of(dead, "dead cards")
     cell_seed = None if trials is None else _seed(seed)
+    # Read once, not once per class: range text is parsed into a Range here.
+    opponent = _player(vs, 2)
     grid = np.full((13, 13), np.nan)
     for name in HAND_CLASSES:
         try:
-            result = equity([Range(name), vs], board_cards, dead_cards, trials=trials, seed=cell_seed)
+            result = equity([Range(name), opponent], board_cards, dead_cards, trials=trials, seed=cell_seed)
         except NoDealError:
             continue
         grid[grid_position(name)] = result.equity[0]

@@ -21,7 +21,6 @@ import concurrent.futures
 import contextlib
 import hashlib
 import multiprocessing
-import operator
 import os
 import signal
 import sys
@@ -35,6 +34,8 @@ import numpy as np
 import numpy.typing as npt
 
 from tavrix_equity import _checkpoint, _suits
+from tavrix_equity.cards import positive_int
+from tavrix_equity.equity import default_threads
 from tavrix_equity.ranges import HAND_CLASSES, class_combos
 
 if TYPE_CHECKING:
@@ -264,13 +265,8 @@ def _worker_count(workers: int | None, client: Client | None) -> int:
             raise ValueError("workers is for local processes; with a client its cluster's workers run the chunks")
         return 0
     if workers is None:
-        return os.cpu_count() or 1
-    if isinstance(workers, bool):
-        raise TypeError("workers must be an integer, not bool")
-    count = operator.index(workers)
-    if count < 1:
-        raise ValueError(f"workers must be at least 1, not {count}")
-    return count
+        return default_threads()
+    return positive_int(workers, "workers")
 
 
 def _compute(

@@ -26,6 +26,14 @@ for _name in HAND_CLASSES:
 del _name
 
 
+def require_matplotlib() -> None:
+    """Raises plot_grid's ImportError (saying how to install it) when matplotlib is missing."""
+    try:
+        import matplotlib  # noqa: F401
+    except ImportError as error:
+        raise ImportError(_INSTALL_HINT) from error
+
+
 def _value_text(value: float, as_percent: bool) -> str:
     if np.isnan(value):
         return ""

@@ -30,7 +30,9 @@ from typing import Final
 import numpy as np
 import numpy.typing as npt
 
-from .cards import CARD_RANKS, format_cards, parse_cards
+from .cards import (
+    CARD_PATTERN, CARD_RANKS, DECK_SIZE, RANK_PATTERN, checked_int, format_cards, parse_cards, rank_index,
+)
 
 __all__ = ["HAND_CLASSES", "Range", "class_combos", "grid_position", "hand_class"]
 
@@ -118,30 +120,26 @@ def hand_class(c1: int, c2: int) -> str:
     The cards may come in either order. Raises ValueError for an index
     outside 0 to 51 or the same card twice.
     """
-    format_cards((c1, c2))  # validates both indices
-    if c1 == c2:
-        raise ValueError(f"duplicate card {format_cards((c1,))}")
-    return _COMBO_CLASS[(max(c1, c2), min(c1, c2))]
+    first, second = (checked_int(card, "card index", 0, DECK_SIZE) for card in (c1, c2))
+    if first == second:
+        raise ValueError(f"duplicate card {format_cards((first,))}")
+    return _COMBO_CLASS[(max(first, second), min(first, second))]
 
 
 # --- parsing ---------------------------------------------------------------
 
-_RANK = r"(10|[2-9tjqka])"
+_RANK = RANK_PATTERN
 # ASCII case folding only: Unicode folding would read the Kelvin sign as K and
 # the long s as s (and then an "s" suffix as offsuit).
 _CLASS_ITEM = re.compile(rf"{_RANK}{_RANK}([so])?(\+)?", re.IGNORECASE | re.ASCII)
 _SPAN_ITEM = re.compile(rf"{_RANK}{_RANK}([so])?(?u:\s*)-(?u:\s*){_RANK}{_RANK}([so])?", re.IGNORECASE | re.ASCII)
-_HAND_ITEM = re.compile(r"(?:(?:10|[2-9tjqka])[cdhs])+", re.IGNORECASE | re.ASCII)
+_HAND_ITEM = re.compile(rf"(?:{CARD_PATTERN})+", re.IGNORECASE | re.ASCII)
 # Plain decimals only: float() would also take "nan", "inf", "+.5" and "1_0".
 _WEIGHT = re.compile(r"(?:\d+\.?\d*|\.\d+)(?:e[+-]?\d+)?", re.IGNORECASE | re.ASCII)
 
 
 class _BadItem(Exception):
     """A range item that does not parse, with an optional reason."""
-
-
-def _rank(text: str) -> int:
-    return 8 if text == "10" else CARD_RANKS.index(text.upper())
 
 
 def _class_names(high: int, lows: range, suffix: str) -> list[str]:
@@ -154,7 +152,7 @@ def _pair_names(ranks: range) -> list[str]:
 
 
 def _end(high_text: str, low_text: str, suffix: str | None) -> tuple[int, int, str]:
-    high, low, suffix = _rank(high_text), _rank(low_text), (suffix or "").lower()
+    high, low, suffix = rank_index(high_text), rank_index(low_text), (suffix or "").lower()
     if high == low and suffix:
         raise _BadItem("a pair has no suited or offsuit form")
     if high < low:

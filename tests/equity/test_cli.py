@@ -38,3 +38,27 @@ def test_grid_writes_a_png(tmp_path):
 def test_subcommand_errors_are_one_line(args):
     result = run(*args)
     assert result.returncode == 2 and len(result.stderr.strip().splitlines()) == 1
+
+
+def test_matrix_out_is_checked_before_the_work_and_saved_whole(tmp_path, monkeypatch):
+    import numpy as np
+
+    from tavrix_equity import cli, matrix
+
+    computed = []
+    monkeypatch.setattr(matrix, "preflop_matrix", lambda **_: computed.append(1) or np.eye(3))
+    assert cli.main(["matrix", "--out", str(tmp_path / "missing" / "m.npy")]) == 2
+    assert computed == []  # a bad --out is refused before hours of work, not after
+    assert cli.main(["matrix", "--out", str(tmp_path / "m")]) == 0
+    assert np.array_equal(np.load(tmp_path / "m.npy"), np.eye(3))
+    assert [p.name for p in tmp_path.iterdir()] == ["m.npy"]
+
+
+def test_grid_png_directory_is_checked_before_the_work(tmp_path, monkeypatch):
+    import importlib
+
+    from tavrix_equity import cli
+
+    module = importlib.import_module("tavrix_equity.hand_grid")
+    monkeypatch.setattr(module, "hand_grid", lambda *_, **__: pytest.fail("computed before checking --png"))
+    assert cli.main(["grid", "AsKs", "--png", str(tmp_path / "missing" / "grid.png")]) == 2

@@ -198,3 +198,14 @@ def test_bad_text(text, item, reason):
 def test_bad_arguments(call, error):
     with pytest.raises(error):
         call()
+
+
+def test_hand_class_takes_what_format_cards_takes():
+    class Index:  # an integer type that only converts, like many array scalars' wrappers
+        def __init__(self, value):
+            self.value = value
+
+        def __index__(self):
+            return self.value
+
+    assert hand_class(Index(47), Index(51)) == "AKs"
