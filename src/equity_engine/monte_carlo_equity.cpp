@@ -85,11 +85,15 @@ void deal_boards_to_ranges(const EquityRequest& request, const std::vector<Combo
                            std::uint64_t trials, BlockRandom& random, Showdown<Players, true>& showdown) {
     const std::uint64_t fixed = request.board_mask() | request.dead_mask;
     const int to_deal = BOARD_CARDS - static_cast<int>(request.board.size());
+    std::uint64_t draws = 0;
     for (std::uint64_t t = 0; t < trials; ++t) {
         std::uint64_t used = fixed;
         for (unsigned rejected = 0;; ++rejected) {
             if (rejected == MAX_REJECTED_DEALS)
                 throw std::invalid_argument("the players' ranges almost never leave a possible deal");
+            // Ranges that rarely leave a deal can keep a block going for
+            // minutes: a cancelled run must not wait for its end.
+            if ((++draws & 0xFFF) == 0 && stop_requested()) throw Cancelled();
             used = fixed;
             int p = 0;
             for (; p < Players; ++p) {

@@ -9,6 +9,14 @@
 #include <vector>
 
 namespace tavrix::equity {
+namespace {
+
+// The stop flag of the run a worker thread serves; null on other threads.
+thread_local const std::atomic<bool>* worker_stop = nullptr;
+
+}  // namespace
+
+bool stop_requested() noexcept { return worker_stop != nullptr && worker_stop->load(std::memory_order_relaxed); }
 
 void run_parallel(std::size_t count, unsigned threads, const std::function<void(std::size_t)>& work,
                   const std::function<bool()>& keep_going, unsigned poll_interval_ms) {
@@ -20,6 +28,7 @@ void run_parallel(std::size_t count, unsigned threads, const std::function<void(
     std::exception_ptr failure;
 
     auto worker = [&] {
+        worker_stop = &stop;
         try {
             for (;;) {
                 if (stop.load(std::memory_order_relaxed)) break;
@@ -27,11 +36,15 @@ void run_parallel(std::size_t count, unsigned threads, const std::function<void(
                 if (item >= count) break;
                 work(item);
             }
+        } catch (const Cancelled&) {
+            // An item that saw the stop: the reason is the cancellation or
+            // another item's failure, recorded where it happened.
         } catch (...) {
             stop.store(true);
             const std::lock_guard lock(mutex);
             if (!failure) failure = std::current_exception();
         }
+        worker_stop = nullptr;
         const std::lock_guard lock(mutex);
         if (--running == 0) finished.notify_all();
     };

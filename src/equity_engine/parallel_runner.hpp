@@ -22,4 +22,9 @@ public:
 void run_parallel(std::size_t count, unsigned threads, const std::function<void(std::size_t)>& work,
                   const std::function<bool()>& keep_going, unsigned poll_interval_ms = 50);
 
+// Whether the run the calling worker serves is stopping (cancelled, or another
+// item failed). An item that can take long polls it and throws Cancelled,
+// which ends that item without counting as a failure of its own.
+bool stop_requested() noexcept;
+
 }  // namespace tavrix::equity

@@ -124,13 +124,20 @@ def test_other_threads_run_while_the_engine_computes():
     assert elapsed > 0.2 and ticks > 0.3 * elapsed * 1000 / 2
 
 
-def test_ctrl_c_stops_a_long_call_quickly():
+@pytest.mark.parametrize("call", [
+    "equity(['AsKs', 'QhQd'], trials=10**12 // 1000, seed=1)",
+    # Ranges that rarely leave a deal: one block of trials takes minutes of
+    # redrawn deals, so the engine must stop inside a block.
+    "equity(['AA,KK,QQ,JJ'] * 8, trials=10**6, seed=1, threads=1)",
+])
+def test_ctrl_c_stops_a_long_call_quickly(call):
     code = (
         "import time, tavrix_equity\n"
+        "from tavrix_equity import equity\n"
         "print('ready', flush=True)\n"
         "start = time.perf_counter()\n"
         "try:\n"
-        "    tavrix_equity.equity(['AsKs', 'QhQd'], trials=10**12 // 1000, seed=1)\n"
+        f"    {call}\n"
         "except KeyboardInterrupt:\n"
         "    print(f'interrupted {time.perf_counter() - start:.3f}', flush=True)\n"
         "print(tavrix_equity.equity(['AsKs', 'QhQd'], '2c7d9hTs').boards)\n"
