@@ -142,11 +142,14 @@ def test_ctrl_c_stops_a_long_call_quickly(call):
         "    print(f'interrupted {time.perf_counter() - start:.3f}', flush=True)\n"
         "print(tavrix_equity.equity(['AsKs', 'QhQd'], '2c7d9hTs').boards)\n"
     )
-    child = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True)
-    assert child.stdout.readline().strip() == "ready"
-    time.sleep(0.5)
-    sent = time.perf_counter()
-    child.send_signal(signal.SIGINT)
-    out, _ = child.communicate(timeout=30)
+    with subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True) as child:
+        try:
+            assert child.stdout.readline().strip() == "ready"
+            time.sleep(0.5)
+            sent = time.perf_counter()
+            child.send_signal(signal.SIGINT)
+            out, _ = child.communicate(timeout=30)
+        finally:
+            child.kill()  # a child that ignored the signal must not outlive the test
     assert time.perf_counter() - sent < 2
     assert out.splitlines()[0].startswith("interrupted") and out.splitlines()[1] == "44"
