@@ -26,7 +26,7 @@ import numpy as np
 
 import tavrix
 from tavrix_equity import equity, score_cards, score_words
-from tavrix_equity.equity import default_threads
+from tavrix_equity.all_in import default_threads
 
 EXAMPLE = Path(__file__).resolve().parent.parent / "examples" / "equity.py"
 SIX_HANDS = ["AsKs", "QhQd", "2c2d", "Tc9c", "6h7s", "4d5d"]

@@ -9,8 +9,9 @@ Dask cluster (preflop_matrix) and charts (plot_grid).
 from tavrix_equity.cards import (
     CARD_RANKS, CARD_SUITS, CATEGORY_NAMES, category, category_name, format_cards, parse_cards,
 )
-from tavrix_equity.equity import NoDealError, equity
-from tavrix_equity.hand_grid import hand_grid
+from tavrix_equity._version import __version__
+from tavrix_equity.all_in import NoDealError, equity
+from tavrix_equity.grids import hand_grid
 from tavrix_equity.matrix import preflop_matrix
 from tavrix_equity.plot import plot_grid
 from tavrix_equity.ranges import HAND_CLASSES, Range, class_combos, grid_position, hand_class
@@ -18,6 +19,7 @@ from tavrix_equity.result import EquityResult
 from tavrix_equity.scoring import score_cards, score_words
 
 __all__ = [
+    "__version__",
     "CARD_RANKS", "CARD_SUITS", "CATEGORY_NAMES", "HAND_CLASSES",
     "EquityResult", "NoDealError", "Range",
     "category", "category_name", "class_combos", "equity", "format_cards", "grid_position",

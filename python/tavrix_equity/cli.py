@@ -86,7 +86,7 @@ def _percent_table(result: EquityResult) -> str:
 
 
 def _run_equity(args: argparse.Namespace) -> None:
-    from tavrix_equity.equity import equity
+    from tavrix_equity.all_in import equity
 
     start = time.perf_counter()
     result = equity(args.hands, args.board, args.dead, trials=args.trials, seed=args.seed, threads=args.threads)
@@ -103,7 +103,7 @@ def _run_equity(args: argparse.Namespace) -> None:
 
 
 def _run_grid(args: argparse.Namespace) -> None:
-    from tavrix_equity.hand_grid import hand_grid
+    from tavrix_equity.grids import hand_grid
     from tavrix_equity.plot import plot_grid, require_matplotlib
 
     # Refused now, not after the minutes an exact chart of a range can take.

@@ -35,7 +35,7 @@ import numpy.typing as npt
 
 from tavrix_equity import _checkpoint, _suits
 from tavrix_equity.cards import positive_int
-from tavrix_equity.equity import default_threads
+from tavrix_equity.all_in import default_threads
 from tavrix_equity.ranges import HAND_CLASSES, class_combos
 
 if TYPE_CHECKING:

@@ -14,7 +14,7 @@ import numpy as np
 import numpy.typing as npt
 
 from tavrix_equity import _engine
-from tavrix_equity.equity import default_threads
+from tavrix_equity.all_in import default_threads
 
 __all__ = ["score_cards", "score_words"]
 

@@ -59,6 +59,6 @@ def test_grid_png_directory_is_checked_before_the_work(tmp_path, monkeypatch):
 
     from tavrix_equity import cli
 
-    module = importlib.import_module("tavrix_equity.hand_grid")
+    module = importlib.import_module("tavrix_equity.grids")
     monkeypatch.setattr(module, "hand_grid", lambda *_, **__: pytest.fail("computed before checking --png"))
     assert cli.main(["grid", "AsKs", "--png", str(tmp_path / "missing" / "grid.png")]) == 2

@@ -5,7 +5,7 @@ from __future__ import annotations
 import numpy as np
 import numpy.typing as npt
 
-from tavrix_equity.equity import CardsLike, NoDealError, PlayerLike, _player, _seed, cards_of, equity
+from tavrix_equity.all_in import CardsLike, NoDealError, PlayerLike, _player, _seed, cards_of, equity
 from tavrix_equity.ranges import HAND_CLASSES, Range, grid_position
 
 __all__ = ["hand_grid"]
