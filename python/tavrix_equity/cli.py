@@ -15,7 +15,7 @@ import io
 import json
 import sys
 import time
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from pathlib import Path
 from typing import NoReturn
 
@@ -27,7 +27,6 @@ from tavrix_equity.result import EquityResult
 __all__ = ["main"]
 
 PROGRAM = "tavrix-equity"
-SUBCOMMANDS = ("grid", "matrix")
 
 
 class UsageError(Exception):
@@ -156,6 +155,14 @@ def _run_matrix(args: argparse.Namespace) -> None:
     print(f"wrote {args.out}: {matrix.shape[0]} x {matrix.shape[1]} in {time.perf_counter() - start:.1f} s")
 
 
+# Each subcommand: its parser and what runs it. Commands of their own modules
+# are added here, one line each.
+SUBCOMMANDS: dict[str, tuple[Callable[[], argparse.ArgumentParser], Callable[[argparse.Namespace], None]]] = {
+    "grid": (_grid_parser, _run_grid),
+    "matrix": (_matrix_parser, _run_matrix),
+}
+
+
 def _one_line(error: BaseException) -> str:
     # An argument may carry a newline or other control character into the
     # message; escape them so that an error stays one line for scripts.
@@ -166,10 +173,9 @@ def main(argv: Sequence[str] | None = None) -> int:
     """Runs the command line; returns the exit status."""
     arguments = list(sys.argv[1:] if argv is None else argv)
     try:
-        if arguments and arguments[0] == "grid":
-            _run_grid(_grid_parser().parse_args(arguments[1:]))
-        elif arguments and arguments[0] == "matrix":
-            _run_matrix(_matrix_parser().parse_args(arguments[1:]))
+        if arguments and arguments[0] in SUBCOMMANDS:
+            make_parser, run = SUBCOMMANDS[arguments[0]]
+            run(make_parser().parse_args(arguments[1:]))
         else:
             _run_equity(_equity_parser().parse_args(arguments))
     except (UsageError, ValueError, OSError, ImportError) as error:

@@ -1,0 +1,9 @@
+// The binding files beside engine_module.cpp: each adds its functions to the
+// module through one call made from NB_MODULE.
+#pragma once
+
+#include <nanobind/nanobind.h>
+
+namespace tavrix::binding {
+
+}  // namespace tavrix::binding
