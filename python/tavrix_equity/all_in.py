@@ -13,6 +13,7 @@ from collections.abc import Iterable, Sequence
 from typing import Union
 
 from tavrix_equity import _engine
+from tavrix_equity._messages import quoted
 from tavrix_equity.cards import DECK_SIZE, checked_int, format_cards, parse_cards, positive_int
 from tavrix_equity.ranges import Range
 from tavrix_equity.result import EquityResult
@@ -70,11 +71,11 @@ def _player(value: PlayerLike, number: int) -> tuple[int, int] | Range:
             try:
                 return Range(value)
             except ValueError:
-                raise ValueError(f"a hand is two cards: player {number} has {len(cards)} ({value!r})") from None
+                raise ValueError(f"a hand is two cards: player {number} has {len(cards)} ({quoted(value)})") from None
     else:
         cards = cards_of(value, f"player {number}'s hand")
     if len(cards) != 2:
-        raise ValueError(f"a hand is two cards: player {number} has {len(cards)} ({value!r})")
+        raise ValueError(f"a hand is two cards: player {number} has {len(cards)} ({quoted(value)})")
     return cards[0], cards[1]
 
 
@@ -96,17 +97,25 @@ def _mask(cards: Iterable[int]) -> int:
     return sum(1 << card for card in cards)
 
 
+def _range_text(given: object, player: Range) -> str:
+    # The text the user wrote, which they can find in their input: the
+    # canonical text of "QQ+:0" is the empty text.
+    return quoted(given.strip() if isinstance(given, str) else str(player))
+
+
 def _engine_players(
-    players: list[tuple[int, int] | Range], fixed: int
+    players: list[tuple[int, int] | Range], fixed: int, given: Sequence[object] = (),
 ) -> list[tuple[list[tuple[int, int]], list[float]]]:
-    """Each player's combos and weights, without those that use a card already in play."""
+    """Each player's combos and weights, without those that use a card already in play.
+    `given` is what the caller passed for each player, quoted in errors."""
     engine_players = []
     for number, player in enumerate(players, 1):
         if isinstance(player, Range):
             kept = [(combo, w) for combo, w in player.combos if not fixed & _mask(combo)]
             if not kept:
                 why = "is empty" if len(player) == 0 else "has no combo left beside the board, dead cards and hands"
-                raise NoDealError(f"player {number}'s range {str(player)!r} {why}")
+                text = _range_text(given[number - 1] if number <= len(given) else player, player)
+                raise NoDealError(f"player {number}'s range {text} {why}")
             engine_players.append(([combo for combo, _ in kept], [w for _, w in kept]))
         else:
             engine_players.append(([player], [1.0]))
@@ -162,7 +171,7 @@ def equity(
         raise ValueError(f"too few cards left to complete the board: {max(left, 0)} left, "
                          f"{BOARD_CARDS - len(board_cards)} needed")
 
-    engine_players = _engine_players(players, _mask(in_play))
+    engine_players = _engine_players(players, _mask(in_play), hands)
     dead_mask = _mask(dead_cards)
     threads_used = min(thread_count, 1024)
     used_seed = None
@@ -196,7 +205,9 @@ def _result(
         std_error = (0.0,) * len(names)
     else:
         std_error = tuple(_standard_error(s / units, q / units**2, trials) for s, q in zip(shares, share_squares))
-    count = int if hands_only else float
+    # Monte Carlo draws deals in proportion to their weight, so each trial
+    # counts one whole board: its counts are integers even with ranges.
+    count = int if hands_only or trials is not None else float
     return EquityResult(
         equity=equity,
         win=tuple(w / boards for w in wins),

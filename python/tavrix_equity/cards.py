@@ -9,7 +9,12 @@ from __future__ import annotations
 import operator
 import re
 from collections.abc import Iterable
-from typing import SupportsIndex, cast
+from typing import Any, SupportsIndex, cast, overload
+
+import numpy as np
+import numpy.typing as npt
+
+from tavrix_equity._messages import quoted
 
 __all__ = [
     "CARD_RANKS", "CARD_SUITS", "CATEGORY_NAMES",
@@ -62,7 +67,7 @@ def parse_cards(text: str) -> tuple[int, ...]:
             match = _CARD.match(piece, position)
             if match is None:
                 bad = piece[position:position + 2]
-                raise ValueError(f"unknown card {bad!r} in {text!r}")
+                raise ValueError(f"unknown card {bad!r} in {quoted(text)}")
             card = _card_index(match.group(1), match.group(2))
             if card in cards:
                 raise ValueError(f"duplicate card {format_cards((card,))}")
@@ -109,14 +114,54 @@ def format_cards(cards: Iterable[int]) -> str:
     return "".join(CARD_RANKS[i >> 2] + CARD_SUITS[i & 3] for i in map(_checked_card, cards))
 
 
-def category(score: int) -> int:
+_NAMES = np.array(CATEGORY_NAMES)
+
+
+def _score_array(scores: object) -> npt.NDArray[np.int64]:
+    array = np.asarray(scores)
+    if array.dtype == np.bool_ or array.dtype.kind not in "iu":
+        if array.size == 0 and array.dtype.kind == "f":
+            return array.astype(np.int64)
+        raise TypeError(f"scores must be integers, not {array.dtype}")
+    bad = (array < 0) | (array >= SCORE_LIMIT)
+    if bad.any():
+        position = tuple(int(i) for i in np.argwhere(bad)[0])
+        where = f"position {position[0]}" if len(position) == 1 else f"position {position}"
+        raise ValueError(f"score {int(array[position])} at {where} is outside 0 to {SCORE_LIMIT - 1}")
+    return array.astype(np.int64)
+
+
+def _is_scalar(score: object) -> bool:
+    return isinstance(score, (int, np.integer)) or (hasattr(score, "__index__") and not hasattr(score, "__len__"))
+
+
+@overload
+def category(score: int) -> int: ...
+@overload
+def category(score: npt.ArrayLike) -> npt.NDArray[np.uint8]: ...
+def category(score: Any) -> Any:
     """category(score) -> the score's category 0 to 8 (score >> 12).
 
-    Raises ValueError unless 0 <= score < 36864.
+    A single score gives an int; an array of scores (any integer dtype or a
+    nested sequence) gives a uint8 array of the same shape. Raises
+    ValueError unless 0 <= score < 36864 (naming the position in an array),
+    TypeError for what is not an integer.
     """
-    return checked_int(score, "score", 0, SCORE_LIMIT) >> 12
+    if _is_scalar(score):
+        return checked_int(score, "score", 0, SCORE_LIMIT) >> 12
+    return (_score_array(score) >> 12).astype(np.uint8)
 
 
-def category_name(score: int) -> str:
-    """category_name(score) -> the category's name, e.g. "full house"."""
-    return CATEGORY_NAMES[category(score)]
+@overload
+def category_name(score: int) -> str: ...
+@overload
+def category_name(score: npt.ArrayLike) -> npt.NDArray[np.str_]: ...
+def category_name(score: Any) -> Any:
+    """category_name(score) -> the category's name, e.g. "full house".
+
+    An array of scores gives a numpy array of names of the same shape.
+    """
+    if _is_scalar(score):
+        return CATEGORY_NAMES[category(score)]
+    names: npt.NDArray[np.str_] = _NAMES[_score_array(score) >> 12]
+    return names

@@ -6,11 +6,17 @@ matplotlib is an optional dependency, imported only when a picture is drawn.
 from __future__ import annotations
 
 import os
+from typing import TYPE_CHECKING
 
 import numpy as np
 import numpy.typing as npt
 
-from .ranges import HAND_CLASSES, grid_position
+from ._labelled_grid import LabelledGrid, grid_title
+from .ranges import HAND_CLASSES, Range, grid_position
+
+if TYPE_CHECKING:
+    from matplotlib.axes import Axes
+    from matplotlib.figure import Figure
 
 __all__ = ["plot_grid"]
 
@@ -42,23 +48,40 @@ def _value_text(value: float, as_percent: bool) -> str:
     return f"{value:.3g}"
 
 
+def _default_title(grid: object) -> str | None:
+    if isinstance(grid, LabelledGrid) and grid.vs is not None:
+        return grid_title(grid.vs, grid.board)
+    if isinstance(grid, Range):
+        return f"range {str(grid) or '(empty)'}"
+    return None
+
+
 def plot_grid(
-    grid: npt.ArrayLike, path: str | os.PathLike[str], *, title: str | None = None,
-) -> None:
-    """plot_grid(grid, path, *, title=None): write a 13 x 13 chart as a PNG heatmap.
+    grid: npt.ArrayLike | Range, path: str | os.PathLike[str] | None = None, *,
+    title: str | None = None, ax: Axes | None = None,
+) -> Figure:
+    """plot_grid(grid, path=None, *, title=None, ax=None) -> matplotlib Figure: a 13 x 13 chart as a heatmap.
 
     ``grid`` is any 13 x 13 array of numbers laid out like ``Range.grid()``
     (rows and columns A to 2, pairs on the diagonal, suited above, offsuit
-    below). Each cell shows its class name and value: as a percentage when
-    every value lies in 0 to 1 (a range or an equity grid, coloured on the
-    fixed scale 0 to 100 %), otherwise with three significant digits on the
-    grid's own scale. NaN cells are grey and blank. The picture is written
-    to ``path`` as PNG; returns None.
+    below), or a Range (its grid). Each cell shows its class name and value:
+    as a percentage when every value lies in 0 to 1 (a range or an equity
+    grid, coloured on the fixed scale 0 to 100 %), otherwise with three
+    significant digits on the grid's own scale. NaN cells are grey and blank.
+
+    ``title=None`` names what the grid shows when it knows: the range and the
+    board of a ``hand_grid`` result, the text of a Range; ``title=""`` draws
+    none. ``ax``: draw into these matplotlib Axes (and their figure) instead
+    of a new figure. ``path``: also write the figure there as PNG. Returns the
+    Figure. A new figure is made without pyplot, so the interactive backend
+    and pyplot's figure list are left alone.
 
     Raises ValueError for a grid of another shape, and ImportError (saying
     how to install it) when matplotlib is missing.
     """
-    values = np.asarray(grid, dtype=np.float64)
+    if title is None:
+        title = _default_title(grid)
+    values = np.asarray(grid.grid() if isinstance(grid, Range) else grid, dtype=np.float64)
     if values.shape != (13, 13):
         raise ValueError(f"grid must have shape (13, 13), not {values.shape}")
     try:
@@ -85,9 +108,15 @@ def plot_grid(
     norm = Normalize(vmin=low, vmax=high)
     cmap = colormaps["viridis"].with_extremes(bad="#d0d0d0")
 
-    figure = Figure(figsize=(9.6, 8.4), dpi=100, layout="constrained")
-    FigureCanvasAgg(figure)
-    axes = figure.add_subplot()
+    if ax is None:
+        figure = Figure(figsize=(9.6, 8.4), dpi=100, layout="constrained")
+        FigureCanvasAgg(figure)
+        axes = figure.add_subplot()
+    else:
+        axes = ax
+        figure = ax.get_figure(root=True)  # type: ignore[assignment]
+        if figure is None:
+            raise ValueError("ax must belong to a figure")
     image = axes.imshow(np.ma.masked_invalid(values), cmap=cmap, norm=norm)
     colorbar = figure.colorbar(image, ax=axes, fraction=0.046, pad=0.02)
     if as_percent:
@@ -115,6 +144,8 @@ def plot_grid(
     axes.set_yticks(np.arange(-0.5, 13), minor=True)
     axes.grid(which="minor", color="white", linewidth=1.0)
     axes.tick_params(which="minor", length=0)
-    if title is not None:
+    if title:
         axes.set_title(title, fontsize=13, pad=12)
-    figure.savefig(os.fspath(path), format="png")
+    if path is not None:
+        figure.savefig(os.fspath(path), format="png")
+    return figure

@@ -30,6 +30,7 @@ from typing import Final
 import numpy as np
 import numpy.typing as npt
 
+from ._messages import quoted
 from .cards import (
     CARD_PATTERN, CARD_RANKS, DECK_SIZE, RANK_PATTERN, checked_int, format_cards, parse_cards, rank_index,
 )
@@ -89,7 +90,7 @@ def _checked_class(name: str) -> str:
     if not isinstance(name, str):
         raise TypeError(f"a hand class must be given as text, not {type(name).__name__}")
     if name not in _CLASS_INDEX:
-        raise ValueError(f"unknown hand class {name!r} (expected a name such as 'AA', 'AKs' or 'AKo')")
+        raise ValueError(f"unknown hand class {quoted(name)} (expected a name such as 'AA', 'AKs' or 'AKo')")
     return name
 
 
@@ -138,6 +139,11 @@ _HAND_ITEM = re.compile(rf"(?:{CARD_PATTERN})+", re.IGNORECASE | re.ASCII)
 _WEIGHT = re.compile(r"(?:\d+\.?\d*|\.\d+)(?:e[+-]?\d+)?", re.IGNORECASE | re.ASCII)
 
 
+_CARD_START = re.compile(rf"{CARD_PATTERN}[^+:-]", re.IGNORECASE | re.ASCII)
+_FORMS = ("expected a class (QQ, AKs, AKo, AK), a run (QQ+, ATs+, QQ-99, A5s-A2s, T9s-65s), "
+          "a hand (AhKh) or random")
+
+
 class _BadItem(Exception):
     """A range item that does not parse, with an optional reason."""
 
@@ -169,12 +175,31 @@ def _item_classes(body: str) -> list[str]:
         return _class_names(high, range(low, high) if match[4] else range(low, low + 1), suffix)
     if match := _SPAN_ITEM.fullmatch(body):
         first, last = _end(match[1], match[2], match[3]), _end(match[4], match[5], match[6])
-        if first[0] == first[1] and last[0] == last[1]:
+        first_pair, last_pair = first[0] == first[1], last[0] == last[1]
+        if first_pair and last_pair:
             return _pair_names(range(min(first[0], last[0]), max(first[0], last[0]) + 1))
-        if first[0] == first[1] or last[0] == last[1] or first[0] != last[0] or first[2] != last[2]:
-            raise _BadItem("both ends must be pairs, or share the first rank and the suffix")
-        return _class_names(first[0], range(min(first[1], last[1]), max(first[1], last[1]) + 1), first[2])
-    raise _BadItem()
+        if first_pair or last_pair:
+            raise _BadItem("a pair spans only to another pair, such as QQ-99")
+        if first[2] != last[2]:
+            raise _BadItem("both ends must have the same suffix (s, o or none)")
+        if first[0] == last[0]:
+            return _class_names(first[0], range(min(first[1], last[1]), max(first[1], last[1]) + 1), first[2])
+        if first[0] - first[1] != last[0] - last[1]:
+            raise _BadItem("both ends must share the first rank (A5s-A2s) "
+                           "or have the same gap between their ranks (T9s-65s)")
+        # A run of connectors or gappers: every class between the ends with that gap.
+        gap, top, bottom = first[0] - first[1], max(first[0], last[0]), min(first[0], last[0])
+        return [name for high in range(top, bottom - 1, -1) for name in _class_names(high, range(high - gap, high - gap + 1), first[2])]
+    if body.count("-") > 1:
+        raise _BadItem("a span has exactly two ends, such as QQ-99 or A5s-A2s")
+    if _CARD_START.match(body):
+        # It starts as a hand: name the card that is not one, as parse_cards does.
+        try:
+            parse_cards(body)
+        except ValueError as error:
+            # The item is quoted already: keep "unknown card 'Kx'" without its " in ...".
+            raise _BadItem(str(error).split(" in ", 1)[0]) from None
+    raise _BadItem(_FORMS)
 
 
 def _item_combos(body: str) -> list[Combo] | tuple[Combo, ...]:
@@ -216,7 +241,7 @@ def _parse(text: str) -> dict[Combo, float]:
                 weights[combo] = weight
         except _BadItem as error:
             reason = f": {error}" if str(error) else ""
-            raise ValueError(f"bad range item {item!r} in {text!r}{reason}") from None
+            raise ValueError(f"bad range item {quoted(item)} in {quoted(text)}{reason}") from None
     return weights
 
 
@@ -294,6 +319,14 @@ def _canonical_text(combos: tuple[tuple[Combo, float], ...]) -> str:
 
 # --- the range ---------------------------------------------------------------
 
+def _as_range(value: object, operator: str) -> Range:
+    if isinstance(value, Range):
+        return value
+    if isinstance(value, str):
+        return Range(value)
+    raise TypeError(f"a range combines with a Range or range text, not {type(value).__name__} (operator {operator})")
+
+
 class Range:
     """Range(text): a set of starting hands, each with a weight in (0, 1].
 
@@ -305,13 +338,27 @@ class Range:
       ``AK`` (all 16), ``ATs+`` (ATs up to AKs), ``A5s-A2s`` (either order;
       both ends share the first rank and the suffix), likewise with ``o`` or
       no suffix; the higher rank comes first;
+    - a run of connectors or gappers ``T9s-65s`` (T9s, 98s, 87s, 76s, 65s)
+      or ``KQo-87o``: both ends have the same gap between their ranks and the
+      same suffix, both are included, in either order;
     - a specific hand ``AhKh``;
     - ``random``: all 1326 combos.
 
     Ranks may be written in either case and ten as ``T`` or ``10``. Any item
     may end in a weight ``:w`` with 0 <= w <= 1 (``AA:0.5``); without one the
     weight is 1. A combo named again takes the later weight, and weight 0
-    removes it. Bad text raises ValueError quoting the item and the text.
+    removes it. Bad text raises ValueError quoting the item and the text (the
+    start of either when it is long) and saying what is wrong.
+
+    Ranges combine with ``|``, ``&`` and ``-`` (the other side a Range or
+    range text), giving a new Range:
+
+    - ``a | b``: the combos of either; a combo in both takes the larger weight;
+    - ``a & b``: the combos in both, each with the smaller weight;
+    - ``a - b``: the combos of ``a`` that are not in ``b``, whatever their
+      weight in ``b`` (``a`` keeps its own weights for the rest).
+
+    ``class_counts()`` gives the number of combos of each class in the range.
 
     Only combos of positive weight belong to the range: ``len(r)`` counts
     them and ``r.combos`` lists them (see the module's documentation for the
@@ -328,7 +375,9 @@ class Range:
     def __init__(self, text: str) -> None:
         if not isinstance(text, str):
             raise TypeError(f"a range must be given as text, not {type(text).__name__}")
-        weights = _parse(text)
+        self._fill(_parse(text))
+
+    def _fill(self, weights: dict[Combo, float]) -> None:
         combos = tuple(
             (combo, weights[combo]) for combo in sorted(weights, key=_COMBO_POSITION.__getitem__)
             if weights[combo] > 0.0
@@ -336,6 +385,55 @@ class Range:
         object.__setattr__(self, "_combos", combos)
         object.__setattr__(self, "_hash", hash(combos))
         object.__setattr__(self, "_text", _canonical_text(combos))
+
+    @classmethod
+    def _of(cls, weights: dict[Combo, float]) -> Range:
+        result = cls.__new__(cls)
+        result._fill(weights)
+        return result
+
+    def _weights(self) -> dict[Combo, float]:
+        return dict(self._combos)
+
+    # --- set operations: the other side may be a Range or range text ---
+
+    def __or__(self, other: Range | str) -> Range:
+        """Combos in either range; a combo in both keeps the larger weight."""
+        weights = self._weights()
+        for combo, weight in _as_range(other, "|")._combos:
+            weights[combo] = max(weights.get(combo, 0.0), weight)
+        return Range._of(weights)
+
+    def __and__(self, other: Range | str) -> Range:
+        """Combos in both ranges, each with the smaller of its two weights."""
+        theirs = _as_range(other, "&")._weights()
+        return Range._of({c: min(w, theirs[c]) for c, w in self._combos if c in theirs})
+
+    def __sub__(self, other: Range | str) -> Range:
+        """The combos of this range that are not in `other`, whatever their weight there."""
+        theirs = _as_range(other, "-")._weights()
+        return Range._of({c: w for c, w in self._combos if c not in theirs})
+
+    def __ror__(self, other: str) -> Range:
+        return _as_range(other, "|") | self
+
+    def __rand__(self, other: str) -> Range:
+        return _as_range(other, "&") & self
+
+    def __rsub__(self, other: str) -> Range:
+        return _as_range(other, "-") - self
+
+    def class_counts(self, weighted: bool = False) -> dict[str, float]:
+        """{class name: number of its combos in the range}, classes in HAND_CLASSES order.
+
+        Only classes with at least one combo appear. With weighted=True each
+        combo counts its weight instead of 1 (so "AA:0.5" gives {"AA": 3.0}).
+        """
+        counts: dict[str, float] = {}
+        for combo, weight in self._combos:
+            name = _COMBO_CLASS[combo]
+            counts[name] = counts.get(name, 0) + (weight if weighted else 1)
+        return {name: counts[name] for name in sorted(counts, key=_CLASS_INDEX.__getitem__)}
 
     @property
     def combos(self) -> tuple[tuple[Combo, float], ...]:

@@ -4,7 +4,15 @@ from __future__ import annotations
 
 from dataclasses import dataclass
 
-__all__ = ["EquityResult"]
+__all__ = ["EquityResult", "count_text"]
+
+
+def count_text(count: int | float) -> str:
+    """A board count for people: an integer with thousands separators, a
+    weighted sum to three decimals at most (never in scientific notation)."""
+    if isinstance(count, int) or float(count).is_integer():
+        return f"{int(count):,}"
+    return f"{count:,.3f}".rstrip("0").rstrip(".")
 
 
 @dataclass(frozen=True, slots=True)
@@ -15,11 +23,13 @@ class EquityResult:
         players with the best score (sums to 1 over the players).
     win: share of boards where the player alone has the best score.
     tie: share of boards where the player shares the best score with others.
-    wins, ties: the same as board counts (ints for hands; sums of deal weights,
-        floats, when a player is a range).
+    wins, ties: the same as board counts (ints for hands and for Monte Carlo;
+        sums of deal weights, floats, when a player is a range and every
+        deal is counted exactly).
     std_error: Monte Carlo only: the sample standard deviation of the player's
         per-board share divided by sqrt(trials); 0.0 when exact.
-    boards: boards counted: every completion (exact) or the trials.
+    boards: boards counted: every completion (exact; a float sum of deal
+        weights with ranges) or the trials (an int).
     exact: whether every completion was counted.
     players: each player as text (a hand such as "AsKs", or a range).
     seed: the Monte Carlo seed (given or drawn), None when exact.
@@ -42,8 +52,8 @@ class EquityResult:
             for i, (name, e, s) in enumerate(zip(self.players or ("",) * len(self.equity), self.equity, self.std_error))
         )
         how = "exact" if self.exact else f"Monte Carlo, seed {self.seed}"
-        boards = f"{self.boards:,}" if isinstance(self.boards, int) else f"{self.boards:,.6g}"
-        return f"EquityResult({shares}; {how}, {boards} boards)"
+        boards = "board" if self.boards == 1 else "boards"
+        return f"EquityResult({shares}; {how}, {count_text(self.boards)} {boards})"
 
     def as_dict(self) -> dict[str, object]:
         """The result as plain JSON-ready values."""

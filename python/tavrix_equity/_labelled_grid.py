@@ -1,0 +1,41 @@
+"""A 13 x 13 equity grid that remembers what it was computed against.
+
+hand_grid returns one, so that plot_grid can title the chart with the range
+and the board without being told again. It is an ordinary float64 array in
+every other way; arrays derived from it (slices, arithmetic) carry no label,
+since they no longer show that equity.
+"""
+
+from __future__ import annotations
+
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+
+__all__ = ["LabelledGrid", "grid_title"]
+
+
+class LabelledGrid(np.ndarray[Any, np.dtype[np.float64]]):
+    """A float64 (13, 13) array with the opponent's text `vs` and the `board`."""
+
+    vs: str | None
+    board: str
+
+    @classmethod
+    def of(cls, values: npt.NDArray[np.float64], vs: str, board: str) -> LabelledGrid:
+        grid = np.asarray(values, dtype=np.float64).view(cls)
+        grid.vs, grid.board = vs, board
+        return grid
+
+    def __array_finalize__(self, obj: object) -> None:
+        self.vs, self.board = None, ""
+
+    def __reduce__(self) -> Any:
+        # Pickled as the plain array it is: the label is for drawing only.
+        return np.asarray(self).__reduce__()
+
+
+def grid_title(vs: str, board: str) -> str:
+    """The chart title of an equity grid: the range (or hand) and the board."""
+    return f"equity against {vs}" + (f" on {board}" if board else "")
