@@ -70,12 +70,14 @@ $(BENCH_STAMP): $(DEPS_STAMP)
 	$(PIP) install eval7==0.1.11
 	@touch $@
 
-# Throughput: the C++ core and engine alone, then the Python entry points side by side.
+# Throughput: the C++ core and engine alone, then the Python entry points side by
+# side, then deal_cards beside plain numpy deals.
 bench: build $(NATIVE_STAMP) $(BENCH_STAMP)
 	$(NATIVE)/tavrix_score_bench
 	$(PY) bench/bench_scoring.py
 	$(NATIVE)/tavrix_equity_bench
 	$(PY) bench/bench_equity.py
+	$(PY) bench/bench_deal.py
 
 # The preflop matrix: speed-ups of 2 local workers and of a 2-worker Dask
 # LocalCluster over 1 (about 5 minutes), then the full 169 x 169 run, timed.

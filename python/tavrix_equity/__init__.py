@@ -1,7 +1,7 @@
 """tavrix_equity: poker equity at native speed on the tavrix scoring core.
 
 Card text (parse_cards, format_cards), safe scoring of card arrays and hand
-words (score_cards, score_words), exact and Monte Carlo equity of hands and
+words (score_cards, score_words), random deals (deal_cards), exact and Monte Carlo equity of hands and
 ranges (equity, Range, hand_grid), the preflop matrix on local processes or a
 Dask cluster (preflop_matrix) and charts (plot_grid).
 """
@@ -11,6 +11,7 @@ from tavrix_equity.cards import (
 )
 from tavrix_equity._version import __version__
 from tavrix_equity.all_in import NoDealError, equity
+from tavrix_equity.dealing import deal_cards
 from tavrix_equity.grids import hand_grid
 from tavrix_equity.matrix import preflop_matrix
 from tavrix_equity.plot import plot_grid
@@ -22,6 +23,6 @@ __all__ = [
     "__version__",
     "CARD_RANKS", "CARD_SUITS", "CATEGORY_NAMES", "HAND_CLASSES",
     "EquityResult", "NoDealError", "Range",
-    "category", "category_name", "class_combos", "equity", "format_cards", "grid_position",
+    "category", "category_name", "class_combos", "deal_cards", "equity", "format_cards", "grid_position",
     "hand_class", "hand_grid", "parse_cards", "plot_grid", "preflop_matrix", "score_cards", "score_words",
 ]

@@ -7,6 +7,10 @@
 #include "check.hpp"
 #include "equity_engine/equity_runs.hpp"
 #include "equity_engine/parallel_runner.hpp"
+#include "equity_engine/random_deal.hpp"
+
+#include <cstdint>
+#include <vector>
 
 namespace {
 
@@ -72,6 +76,35 @@ void bad_requests_are_refused() {
     CHECK(refused == 3);
 }
 
+void random_deals_depend_on_the_seed_alone() {
+    // Rows span several blocks, so threads really split the work.
+    constexpr std::size_t rows = 3 * DEAL_ROWS_PER_BLOCK + 5, width = 9;
+    constexpr std::uint64_t excluded = (std::uint64_t{1} << 51) | (std::uint64_t{1} << 0);
+    std::vector<std::uint8_t> one(rows * width), three(rows * width);
+    deal_random_rows(one.data(), rows, width, excluded, 11, 1, always);
+    deal_random_rows(three.data(), rows, width, excluded, 11, 3, always);
+    CHECK(one == three);
+    bool sound = true;
+    for (std::size_t row = 0; row < rows; ++row) {
+        std::uint64_t seen = 0;
+        for (std::size_t i = 0; i < width; ++i) {
+            const std::uint64_t bit = std::uint64_t{1} << one[row * width + i];
+            sound = sound && one[row * width + i] < 52 && !(seen & bit) && !(excluded & bit);
+            seen |= bit;
+        }
+    }
+    CHECK(sound);
+    deal_random_rows(three.data(), rows, width, excluded, 12, 2, always);
+    CHECK(one != three);
+    bool refused = false;
+    try {
+        deal_random_rows(one.data(), 1, 51, excluded, 1, 1, always);
+    } catch (const std::invalid_argument&) {
+        refused = true;
+    }
+    CHECK(refused);
+}
+
 }  // namespace
 
 int main() {
@@ -79,6 +112,7 @@ int main() {
     monte_carlo_independent_of_threads();
     cancellation_stops_workers();
     bad_requests_are_refused();
+    random_deals_depend_on_the_seed_alone();
     std::printf("engine tests: %d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
 }
