@@ -16,6 +16,7 @@ import argparse
 import concurrent.futures
 import io
 import json
+import logging
 import math
 import sys
 import time
@@ -234,6 +235,9 @@ def _connect(address: str, timeout: float) -> Client:
         raise UsageError("--scheduler needs Dask: pip install 'tavrix[distributed]'") from None
     if not timeout > 0:
         raise UsageError(f"--timeout must be above 0, not {timeout:g}")
+    # Dask logs a lost connection with tracebacks; the command says it in one line.
+    for name in ("distributed", "distributed.client"):
+        logging.getLogger(name).setLevel(logging.CRITICAL)
     print(f"connecting to the Dask scheduler at {address} (up to {timeout:g} s)...", file=sys.stderr)
     try:
         client: Client = Client(address, timeout=timeout)  # type: ignore[no-untyped-call]
@@ -252,13 +256,13 @@ def _run_matrix(args: argparse.Namespace) -> None:
     client = None if not args.scheduler else _connect(args.scheduler, args.timeout)
     start = time.perf_counter()
     try:
-        matrix = preflop_matrix(names, client=client, workers=args.workers, checkpoint=args.checkpoint, progress=True)
+        matrix = preflop_matrix(classes=names, client=client, workers=args.workers, checkpoint=args.checkpoint, progress=True)
     except (OSError, TimeoutError, concurrent.futures.CancelledError) as error:
         if client is None:
             raise
         # The scheduler went away (killed, or the network): its tasks are lost.
-        raise UsageError(f"lost the Dask scheduler at {quoted(args.scheduler)}: "
-                         f"{error or type(error).__name__}") from None
+        reason = str(error).splitlines()[0] if str(error) else type(error).__name__
+        raise UsageError(f"lost the Dask scheduler at {quoted(args.scheduler)}: {reason}") from None
     finally:
         if client is not None:
             _close_quietly(client)

@@ -179,7 +179,7 @@ def _item_classes(body: str) -> list[str]:
         if first_pair and last_pair:
             return _pair_names(range(min(first[0], last[0]), max(first[0], last[0]) + 1))
         if first_pair or last_pair:
-            raise _BadItem("a pair spans only to another pair, such as QQ-99")
+            raise _BadItem("both ends must be pairs when one is, such as QQ-99")
         if first[2] != last[2]:
             raise _BadItem("both ends must have the same suffix (s, o or none)")
         if first[0] == last[0]:
