@@ -13,7 +13,12 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-__all__ = ["LabelledGrid", "grid_title"]
+from tavrix_equity._messages import quoted
+from tavrix_equity.all_in import NoDealError
+from tavrix_equity.cards import format_cards
+from tavrix_equity.ranges import Range
+
+__all__ = ["LabelledGrid", "finished_grid", "grid_title"]
 
 
 class LabelledGrid(np.ndarray[Any, np.dtype[np.float64]]):
@@ -39,3 +44,24 @@ class LabelledGrid(np.ndarray[Any, np.dtype[np.float64]]):
 def grid_title(vs: str, board: str) -> str:
     """The chart title of an equity grid: the range (or hand) and the board."""
     return f"equity against {vs}" + (f" on {board}" if board else "")
+
+
+def _label(vs: object) -> str:
+    if isinstance(vs, str):
+        return vs.strip()
+    if isinstance(vs, Range):
+        return str(vs)
+    try:
+        return format_cards(vs)  # type: ignore[arg-type]
+    except (TypeError, ValueError):
+        return str(vs)
+
+
+def finished_grid(grid: npt.NDArray[np.float64], vs: object, board: tuple[int, ...]) -> LabelledGrid:
+    """hand_grid's result: refused when no cell has a deal (an all-grey chart
+    would pass for an answer), else labelled with `vs` and the board."""
+    label = _label(vs)
+    if np.isnan(grid).all():
+        raise NoDealError(f"no starting-hand class has a possible deal against {quoted(label)} "
+                          "with this board and these dead cards")
+    return LabelledGrid.of(grid, label, format_cards(board))

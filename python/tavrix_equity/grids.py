@@ -5,10 +5,8 @@ from __future__ import annotations
 import numpy as np
 import numpy.typing as npt
 
-from tavrix_equity._labelled_grid import LabelledGrid
-from tavrix_equity._messages import quoted
-from tavrix_equity.all_in import CardsLike, NoDealError, PlayerLike, _mask, _player, _seed, cards_of, equity
-from tavrix_equity.cards import format_cards
+from tavrix_equity._labelled_grid import finished_grid
+from tavrix_equity.all_in import CardsLike, NoDealError, PlayerLike, _player, _seed, cards_of, equity
 from tavrix_equity.ranges import HAND_CLASSES, Range, grid_position
 
 __all__ = ["hand_grid"]
@@ -27,22 +25,15 @@ def hand_grid(
     against `vs` (a hand or a range), laid out as Range.grid(); NaN where no
     deal is possible. `trials` applies to each cell (one seed for all cells,
     drawn when None). The array remembers `vs` and the board, which
-    plot_grid names in its default title.
-
-    Raises NoDealError (a ValueError) when `vs` is a range with no combo
-    left beside the board and dead cards, or when no class has a deal.
+    plot_grid names in its default title. Raises NoDealError (a ValueError)
+    when no class has a possible deal, as when `vs` is a range with no combo
+    left beside the board and dead cards.
     """
     board_cards = cards_of(board, "board")
     dead_cards = cards_of(dead, "dead cards")
     cell_seed = None if trials is None else _seed(seed)
     # Read once, not once per class: range text is parsed into a Range here.
     opponent = _player(vs, 2)
-    label = _label(vs, opponent)
-    if isinstance(opponent, Range):
-        in_play = _mask((*board_cards, *dead_cards))
-        if not any(not in_play & _mask(combo) for combo, _ in opponent.combos):
-            why = "is empty" if len(opponent) == 0 else "has no combo left beside the board and dead cards"
-            raise NoDealError(f"the range {quoted(label)} {why}")
     grid = np.full((13, 13), np.nan)
     for name in HAND_CLASSES:
         try:
@@ -50,12 +41,4 @@ def hand_grid(
         except NoDealError:
             continue
         grid[grid_position(name)] = result.equity[0]
-    if np.isnan(grid).all():
-        raise NoDealError(f"no starting-hand class has a possible deal against {quoted(label)}")
-    return LabelledGrid.of(grid, label, format_cards(board_cards))
-
-
-def _label(given: PlayerLike, player: tuple[int, int] | Range) -> str:
-    if isinstance(given, str):
-        return given.strip()
-    return str(player) if isinstance(player, Range) else format_cards(player)
+    return finished_grid(grid, vs, board_cards)
