@@ -34,6 +34,7 @@ import numpy as np
 import numpy.typing as npt
 
 from tavrix_equity import _checkpoint, _suits
+from tavrix_equity._messages import quoted
 from tavrix_equity.cards import positive_int
 from tavrix_equity.all_in import default_threads
 from tavrix_equity.ranges import HAND_CLASSES, class_combos
@@ -96,7 +97,8 @@ def _selected(classes: Iterable[str] | None) -> tuple[str, ...]:
     if unknown or repeated:
         problems = []
         if unknown:
-            problems.append("unknown hand classes " + ", ".join(map(repr, unknown)))
+            problems.append("unknown hand classes " + ", ".join(map(quoted, unknown[:5]))
+                            + (f" and {len(unknown) - 5} more" if len(unknown) > 5 else ""))
         if repeated:
             problems.append("repeated hand classes " + ", ".join(map(repr, repeated)))
         raise ValueError("; ".join(problems) + " (names are those of HAND_CLASSES, such as 'AA', 'AKs', 'AKo')")

@@ -95,6 +95,7 @@ def test_version_and_help_for_every_option(capsys):
     (["AsKs", "QQ+," + "J" * 100_000], "100,004 characters"),
     (["AsKs", "QQ", "--trials", "9" * 100_000], "..."),
     (["AsKs", "QQ", "--board", "Zz" * 50_000], "100,000 characters"),
+    (["matrix", "--classes", "AA," + "X" * 100_000], "100,000 characters"),
 ])
 def test_errors_quote_the_users_text_briefly(capsys, args, quoted):
     status, _, err = call(capsys, *args)
