@@ -13,6 +13,7 @@ value is not a number). Bad input is one line on stderr and exit status 2.
 from __future__ import annotations
 
 import argparse
+import asyncio
 import concurrent.futures
 import io
 import json
@@ -257,7 +258,7 @@ def _run_matrix(args: argparse.Namespace) -> None:
     start = time.perf_counter()
     try:
         matrix = preflop_matrix(classes=names, client=client, workers=args.workers, checkpoint=args.checkpoint, progress=True)
-    except (OSError, TimeoutError, concurrent.futures.CancelledError) as error:
+    except (OSError, TimeoutError, concurrent.futures.CancelledError, asyncio.CancelledError) as error:
         if client is None:
             raise
         # The scheduler went away (killed, or the network): its tasks are lost.

@@ -114,9 +114,9 @@ def plot_grid(
         axes = figure.add_subplot()
     else:
         axes = ax
-        figure = ax.get_figure(root=True)  # type: ignore[assignment]
-        if figure is None:
-            raise ValueError("ax must belong to a figure")
+        parent = ax.figure
+        # Axes of a SubFigure draw into (and are saved with) its root Figure.
+        figure = parent if isinstance(parent, Figure) else parent.figure
     image = axes.imshow(np.ma.masked_invalid(values), cmap=cmap, norm=norm)
     colorbar = figure.colorbar(image, ax=axes, fraction=0.046, pad=0.02)
     if as_percent:
