@@ -257,7 +257,8 @@ def _run_matrix(args: argparse.Namespace) -> None:
     client = None if not args.scheduler else _connect(args.scheduler, args.timeout)
     start = time.perf_counter()
     try:
-        matrix = preflop_matrix(classes=names, client=client, workers=args.workers, checkpoint=args.checkpoint, progress=True)
+        matrix = preflop_matrix(classes=names, client=client, workers=args.workers, checkpoint=args.checkpoint,
+                                progress=True)
     except (OSError, TimeoutError, concurrent.futures.CancelledError, asyncio.CancelledError) as error:
         if client is None:
             raise
@@ -268,10 +269,9 @@ def _run_matrix(args: argparse.Namespace) -> None:
         if client is not None:
             _close_quietly(client)
     seconds = time.perf_counter() - start
-    if names is not None and path is None:
-        print(_matrix_table(names, matrix))
+    if path is None:  # a sub-matrix for the reader
+        print(_matrix_table(names or [], matrix))
         return
-    assert path is not None
     _save_matrix(path, matrix)
     print(f"wrote {args.out}: {matrix.shape[0]} x {matrix.shape[1]} in {seconds:.1f} s")
 

@@ -189,7 +189,8 @@ def _item_classes(body: str) -> list[str]:
                            "or have the same gap between their ranks (T9s-65s)")
         # A run of connectors or gappers: every class between the ends with that gap.
         gap, top, bottom = first[0] - first[1], max(first[0], last[0]), min(first[0], last[0])
-        return [name for high in range(top, bottom - 1, -1) for name in _class_names(high, range(high - gap, high - gap + 1), first[2])]
+        return [name for high in range(top, bottom - 1, -1)
+                for name in _class_names(high, range(high - gap, high - gap + 1), first[2])]
     if body.count("-") > 1:
         raise _BadItem("a span has exactly two ends, such as QQ-99 or A5s-A2s")
     if _CARD_START.match(body):

@@ -13,13 +13,14 @@ namespace tavrix::equity {
 namespace {
 
 constexpr unsigned DECK_CARDS = 52;
+using Deck = std::array<std::uint8_t, DECK_CARDS>;
 
 // A partial Fisher-Yates shuffle from whatever order the deck is in gives a
 // uniform ordered draw, so the deck is not reset between rows: each row costs
 // `width` draws and swaps, nothing more.
-void deal_block(std::uint8_t* out, std::size_t rows, std::size_t width, const std::array<std::uint8_t, DECK_CARDS>& live,
-                unsigned live_count, BlockRandom& random) {
-    std::array<std::uint8_t, DECK_CARDS> deck = live;
+void deal_block(std::uint8_t* out, std::size_t rows, std::size_t width, const Deck& live, unsigned live_count,
+                BlockRandom& random) {
+    Deck deck = live;
     for (std::size_t row = 0; row < rows; ++row) {
         std::uint8_t* cards = out + row * width;
         for (std::size_t i = 0; i < width; ++i) {
@@ -34,7 +35,7 @@ void deal_block(std::uint8_t* out, std::size_t rows, std::size_t width, const st
 
 void deal_random_rows(std::uint8_t* out, std::size_t rows, std::size_t width, std::uint64_t excluded_mask,
                       std::uint64_t seed, unsigned threads, const KeepGoing& keep_going) {
-    std::array<std::uint8_t, DECK_CARDS> live{};
+    Deck live{};
     unsigned live_count = 0;
     for (unsigned card = 0; card < DECK_CARDS; ++card)
         if (!(excluded_mask >> card & 1)) live[live_count++] = static_cast<std::uint8_t>(card);
