@@ -10,11 +10,12 @@ import math
 import numpy as np
 import numpy.typing as npt
 
+from tavrix_equity.cards import CARD_RANKS
 from tavrix_equity.ranges import HAND_CLASSES, grid_position
 
 __all__ = ["grid_csv", "grid_json", "grid_table"]
 
-_RANKS = "AKQJT98765432"
+_RANKS = CARD_RANKS[::-1]  # the chart's rows and columns run A to 2
 
 
 def grid_table(grid: npt.NDArray[np.float64]) -> str:
