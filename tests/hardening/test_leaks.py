@@ -50,6 +50,7 @@ CALLS = {
     "monte_carlo_equity": lambda: _engine.monte_carlo_equity(PLAYERS, [0, 21, 30], 0, 100, 5, 2),
     "heads_up_counts": lambda: (_engine.heads_up_counts(np.zeros((0, 4), np.uint8)),
                                 fails(_engine.heads_up_counts, np.array([[51, 51, 1, 2]], np.uint8))),
+    "deal_rows": lambda: (_engine.deal_rows(50, 7, 1, 5, 2), fails(_engine.deal_rows, 1, 52, 1, 5)),
     "package": lambda: (te.equity(["AsKs", "QQ+"], "2c7d9hTs"), te.score_cards(ROWS),
                         te.score_words(KEYS[:1], MASKS[:1]), te.Range("QQ+, AKs:0.5").grid()),
 }

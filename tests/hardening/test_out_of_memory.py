@@ -88,6 +88,7 @@ ENGINE_CASES = {
     "exact_equity bad request": ("p = [([(51, 47)], [1.0])]", "_engine.exact_equity(p, [], 0, 2)"),
     "heads_up_counts": ("a = np.array([[51, 47, 42, 41], [0, 1, 2, 3]], np.uint8)", "_engine.heads_up_counts(a, 2)"),
     "table_digest": ("", "_engine.table_digest()"),
+    "deal_rows": ("", "_engine.deal_rows(20, 7, 1 << 51, 5, 2)"),
 }
 TAVRIX_CASES = {
     "evaluate_list": ("pairs = [(0x1234, 0), (0x3333000000000000, 0)] * 3", "tavrix.evaluate_list(pairs)"),

@@ -39,6 +39,7 @@ def tasks(seed):
     jobs.append((tavrix.evaluate_list, (pairs,), {}))
     jobs.append((lambda hs: [tavrix.evaluate(h) for h in hs], (hands[:300],), {}))
     jobs.append((_engine.heads_up_counts, (np.array([[51, 47, 42, 41]], np.uint8), 2), {}))
+    jobs.append((te.deal_cards, (40_000, 7), {"seed": rng.randrange(1 << 64), "exclude": "AsKs"}))
     return [(function, args, kwargs, function(*args, **kwargs)) for function, args, kwargs in jobs]
 
 

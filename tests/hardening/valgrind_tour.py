@@ -70,6 +70,7 @@ assert counts.sum(axis=1).tolist() == [1_712_304] * 2
 assert te.preflop_matrix(["AA", "KK"], workers=1).shape == (2, 2)
 totals = _engine.exact_equity([([(51, 47)], [1.0]), ([(42, 41), (43, 40)], [1.0, 0.5])], [0, 21, 30], 0, 2)
 assert totals[4] > 0 and len(_engine.table_digest()) == 16
+assert te.deal_cards(20_000, 7, seed=3, exclude="AsKs").shape == (20_000, 7)
 errors += [fails(_engine.score_card_rows, np.zeros((2, 2), np.float64)), fails(_engine.heads_up_counts, matchups.T),
            fails(_engine.exact_equity, [([(51, 51)], [1.0])] * 2, [], 0, 1)]
 print("tour done:", len(errors), "error paths")
