@@ -13,24 +13,13 @@ rows of 7 distinct cards, then scoring them with score_cards for scale:
 from __future__ import annotations
 
 import argparse
-import statistics
 import sys
-import time
-from collections.abc import Callable
 
 import numpy as np
+from bench_equity import median_seconds
 
 from tavrix_equity import _engine, deal_cards, score_cards
 from tavrix_equity.all_in import default_threads
-
-
-def median_seconds(repeat: int, run: Callable[[], object]) -> float:
-    times = []
-    for _ in range(repeat):
-        start = time.perf_counter()
-        run()
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
 
 
 def line(name: str, seconds: float, rows: int, note: str = "") -> None:
