@@ -19,6 +19,7 @@ import io
 import json
 import logging
 import math
+import os
 import sys
 import time
 from collections.abc import Callable, Sequence
@@ -313,6 +314,13 @@ def main(argv: Sequence[str] | None = None) -> int:
             run(make_parser().parse_args(arguments[1:]))
         else:
             _run_equity(_equity_parser().parse_args(arguments))
+    except BrokenPipeError:
+        # The reader stopped early (| head): nothing went wrong here, and
+        # nothing is left to say. Later flushes go nowhere instead of failing.
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        os.close(devnull)
+        return 1
     except (UsageError, ValueError, OSError, ImportError) as error:
         print(f"{PROGRAM}: error: {_one_line(error)}", file=sys.stderr)
         return 2

@@ -132,3 +132,11 @@ def test_lost_scheduler_is_one_line(capsys, monkeypatch):
     monkeypatch.setattr(matrix, "preflop_matrix", lost)
     status, _, err = call(capsys, "matrix", "--classes", "AA,KK", "--scheduler", "tcp://x:1")
     assert status == 2 and err.count("\n") == 1 and "lost the Dask scheduler" in err and Client.closed
+
+
+def test_a_reader_that_stops_early_is_no_error():
+    child = subprocess.Popen([sys.executable, "-m", "tavrix_equity", "grid", "AsKs", "--trials", "20", "--csv"],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    child.stdout.close()  # long before the grid is computed and written
+    assert child.wait(timeout=120) == 1 and child.stderr.read() == ""
+    child.stderr.close()
