@@ -1,6 +1,7 @@
 """The tavrix-equity command: equity of hands or ranges, class charts, the preflop matrix.
 
     tavrix-equity AsKs QhQd [--board 2h7d9s] [--dead 3c] [--trials N] [--seed S] [--threads T] [--json]
+    tavrix-equity --game omaha AsAhKsKh QdQcJdTc [--board ...] (any game of tavrix_equity.equity)
     tavrix-equity grid VS [--board CARDS] [--dead CARDS] [--trials N] [--seed S] --png FILE
     tavrix-equity matrix --out FILE.npy [--workers N] [--scheduler ADDRESS] [--checkpoint FILE]
 
@@ -22,6 +23,7 @@ from typing import NoReturn
 import numpy as np
 import numpy.typing as npt
 
+from tavrix_equity.omaha import GAMES
 from tavrix_equity.result import EquityResult
 
 __all__ = ["main"]
@@ -45,6 +47,8 @@ def _equity_parser() -> argparse.ArgumentParser:
         f"Subcommands: {PROGRAM} grid VS --png FILE; {PROGRAM} matrix --out FILE.npy.",
     )
     parser.add_argument("hands", nargs="+", metavar="HAND", help='a hand such as AsKs, or a range such as "QQ+,AKs"')
+    parser.add_argument("--game", default="holdem", choices=GAMES,
+                        help="holdem (default), or Omaha with 4, 5 or 6 hole cards, high or high-low")
     parser.add_argument("--board", default="", metavar="CARDS", help="0 to 5 board cards, e.g. 2h7d9s")
     parser.add_argument("--dead", default="", metavar="CARDS", help="cards out of play")
     parser.add_argument("--trials", type=int, metavar="N", help="Monte Carlo over N random boards")
@@ -84,21 +88,38 @@ def _percent_table(result: EquityResult) -> str:
     return "\n".join(rows)
 
 
+def _halves_table(result: EquityResult) -> str:
+    """High-low games: the share of boards on which each player wins or ties each half, and scoops."""
+    assert result.high_wins is not None and result.high_ties is not None
+    assert result.low_wins is not None and result.low_ties is not None and result.scoops is not None
+    rows = [f"{'hand':<16}{'high win %':>11}{'high tie %':>11}{'low win %':>11}{'low tie %':>11}{'scoop %':>9}"]
+    for i, name in enumerate(result.players):
+        shares = (result.high_wins[i], result.high_ties[i], result.low_wins[i], result.low_ties[i])
+        row = f"{name:<16}" + "".join(f"{100 * v / result.boards:>11.3f}" for v in shares)
+        rows.append(row + f"{100 * result.scoops[i] / result.boards:>9.3f}")
+    return "\n".join(rows)
+
+
 def _run_equity(args: argparse.Namespace) -> None:
     from tavrix_equity.all_in import equity
 
     start = time.perf_counter()
-    result = equity(args.hands, args.board, args.dead, trials=args.trials, seed=args.seed, threads=args.threads)
+    result = equity(args.hands, args.board, args.dead, game=args.game, trials=args.trials, seed=args.seed,
+                    threads=args.threads)
     seconds = time.perf_counter() - start
     if args.json:
-        print(json.dumps({**result.as_dict(), "board": args.board, "dead": args.dead, "seconds": seconds}))
+        print(json.dumps({**result.as_dict(), "game": args.game, "board": args.board, "dead": args.dead,
+                          "seconds": seconds}))
         return
     how = "exact" if result.exact else f"Monte Carlo, seed {result.seed}"
     boards = f"{result.boards:,}" if isinstance(result.boards, int) else f"{result.boards:,.6g} (weighted)"
-    print(f"{' vs '.join(result.players)}, board {args.board or '(none)'}"
+    game = "" if args.game == "holdem" else f"{args.game}: "
+    print(f"{game}{' vs '.join(result.players)}, board {args.board or '(none)'}"
           + (f", dead {args.dead}" if args.dead else ""))
     print(f"{boards} boards counted ({how}) in {seconds:.3f} s\n")
     print(_percent_table(result))
+    if result.scoops is not None:
+        print("\n" + _halves_table(result))
 
 
 def _run_grid(args: argparse.Namespace) -> None:

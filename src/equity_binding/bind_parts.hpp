@@ -6,4 +6,7 @@
 
 namespace tavrix::binding {
 
+// Omaha scoring and equity (omaha_binding.cpp).
+void bind_omaha(nanobind::module_& m);
+
 }  // namespace tavrix::binding

@@ -1,0 +1,166 @@
+#include "equity_engine/omaha_hand.hpp"
+
+#include <algorithm>
+#include <vector>
+
+#include "equity_engine/equity_runs.hpp"
+
+namespace tavrix::equity {
+namespace {
+
+// Multisets of five ranks (0 to 12) are numbered by the combinatorial number
+// system with repetition: sorted r0 <= ... <= r4 gives
+// C(r0, 1) + C(r1 + 1, 2) + C(r2 + 2, 3) + C(r3 + 3, 4) + C(r4 + 4, 5).
+constexpr int RANK_MULTISETS = 6188;  // C(17, 5)
+
+constexpr std::array<std::array<std::uint32_t, 6>, 17> make_binomials() {
+    std::array<std::array<std::uint32_t, 6>, 17> table{};
+    for (int n = 0; n < 17; ++n) {
+        table[n][0] = 1;
+        for (int k = 1; k < 6; ++k) table[n][k] = n == 0 ? 0 : table[n - 1][k - 1] + table[n - 1][k];
+    }
+    return table;
+}
+constexpr auto BINOMIAL = make_binomials();
+
+std::uint32_t multiset_index(const std::array<unsigned, OMAHA_BOARD>& sorted) noexcept {
+    std::uint32_t index = 0;
+    for (int i = 0; i < OMAHA_BOARD; ++i) index += BINOMIAL[sorted[i] + i][i + 1];
+    return index;
+}
+
+template <typename T>
+void sort_five(std::array<T, OMAHA_BOARD>& v) noexcept {
+    // An optimal sorting network for five values (nine compare-exchanges).
+    auto exchange = [&v](int a, int b) {
+        const T low = v[a] < v[b] ? v[a] : v[b];
+        const T high = v[a] < v[b] ? v[b] : v[a];
+        v[a] = low;
+        v[b] = high;
+    };
+    exchange(0, 1), exchange(3, 4), exchange(2, 4), exchange(2, 3), exchange(0, 3);
+    exchange(0, 2), exchange(1, 4), exchange(1, 3), exchange(1, 2);
+}
+
+// For each multiset of five board ranks and each pair of hole ranks, the best
+// non-flush score of the pair with three of the board's ranks; 0 where no
+// such five cards exist (a rank more than four times).
+std::vector<std::uint16_t> build_pair_table(const TableView& tables) {
+    std::vector<std::uint16_t> table(static_cast<std::size_t>(RANK_MULTISETS) * RANK_PAIRS, 0);
+    bool fault = false;
+    std::array<unsigned, OMAHA_BOARD> r{};
+    for (r[0] = 0; r[0] < 13; ++r[0])
+        for (r[1] = r[0]; r[1] < 13; ++r[1])
+            for (r[2] = r[1]; r[2] < 13; ++r[2])
+                for (r[3] = r[2]; r[3] < 13; ++r[3])
+                    for (r[4] = r[3]; r[4] < 13; ++r[4]) {
+                        std::uint16_t* row = table.data() + multiset_index(r) * RANK_PAIRS;
+                        for (unsigned high = 0; high < 13; ++high)
+                            for (unsigned low = 0; low <= high; ++low) {
+                                std::uint16_t best = 0;
+                                for (int a = 0; a < OMAHA_BOARD; ++a)
+                                    for (int b = a + 1; b < OMAHA_BOARD; ++b)
+                                        for (int c = b + 1; c < OMAHA_BOARD; ++c) {
+                                            std::array<int, 13> count{};
+                                            for (const unsigned rank : {low, high, r[a], r[b], r[c]}) ++count[rank];
+                                            if (*std::max_element(count.begin(), count.end()) > 4) continue;
+                                            const auto key = static_cast<std::uint32_t>(
+                                                RANK_BASES[low] + RANK_BASES[high] + RANK_BASES[r[a]] +
+                                                RANK_BASES[r[b]] + RANK_BASES[r[c]]);
+                                            // Any key with no flush flag reads the rank table.
+                                            const std::uint16_t score = tables.score(key, 0, fault);
+                                            best = score > best ? score : best;
+                                        }
+                                row[rank_pair_index(low, high)] = best;
+                            }
+                    }
+    if (fault) throw TableFault();
+    return table;
+}
+
+std::vector<std::uint8_t> build_low_table() {
+    std::vector<std::uint8_t> table(256 * 256, 0);
+    for (unsigned hole = 0; hole < 256; ++hole) {
+        for (unsigned board = 0; board < 256; ++board) {
+            unsigned best = 256;  // no low
+            for (unsigned pair = hole; pair; pair = (pair - 1) & hole) {
+                if (std::popcount(pair) != 2) continue;
+                for (unsigned triple = board; triple; triple = (triple - 1) & board)
+                    if (std::popcount(triple) == 3 && !(triple & pair) && (triple | pair) < best) best = triple | pair;
+            }
+            if (best < 256) table[hole * 256 + board] = static_cast<std::uint8_t>(LOW_SCORE_BASE - best);
+        }
+    }
+    return table;
+}
+
+}  // namespace
+
+OmahaHole make_hole(const std::uint8_t* cards, int count) noexcept {
+    OmahaHole hole{};
+    std::uint16_t ranks = 0;
+    for (int i = 0; i < count; ++i) {
+        hole.suit_ranks[cards[i] & 3] |= static_cast<std::uint16_t>(1u << (cards[i] >> 2));
+        hole.low_ranks |= low_rank_bit(cards[i]);
+        ranks |= static_cast<std::uint16_t>(1u << (cards[i] >> 2));
+    }
+    // Cards of distinct ranks make distinct rank pairs: no need to look for repeats.
+    const bool distinct = std::popcount(ranks) == count;
+    for (int i = 0; i < count; ++i) {
+        for (int j = i + 1; j < count; ++j) {
+            const unsigned a = cards[i] >> 2, b = cards[j] >> 2;
+            const auto index = static_cast<std::uint8_t>(a < b ? rank_pair_index(a, b) : rank_pair_index(b, a));
+            bool seen = false;
+            for (int k = 0; !distinct && k < hole.pairs; ++k) seen |= hole.pair_index[k] == index;
+            if (!seen) hole.pair_index[hole.pairs++] = index;
+        }
+    }
+    return hole;
+}
+
+OmahaBoard make_board(const std::uint8_t* cards) noexcept {
+    OmahaBoard board{};
+    board.flush_suit = -1;
+    unsigned suit_counts = 0;  // four 4-bit counters
+    std::array<unsigned, OMAHA_BOARD> ranks;
+    for (int i = 0; i < OMAHA_BOARD; ++i) {
+        suit_counts += 1u << (4 * (cards[i] & 3));
+        board.low_ranks |= low_rank_bit(cards[i]);
+        ranks[i] = cards[i] >> 2;
+    }
+    sort_five(ranks);
+    board.pair_row = multiset_index(ranks) * RANK_PAIRS;
+    // At most one suit has three of five cards.
+    for (int suit = 0; suit < 4; ++suit) {
+        if (((suit_counts >> (4 * suit)) & 0xF) < 3) continue;
+        board.flush_suit = suit;
+        std::uint8_t of_suit[OMAHA_BOARD];
+        int n = 0;
+        for (int i = 0; i < OMAHA_BOARD; ++i)
+            if ((cards[i] & 3) == suit) of_suit[n++] = cards[i] >> 2;
+        for (int a = 0; a < n; ++a)
+            for (int b = a + 1; b < n; ++b)
+                for (int c = b + 1; c < n; ++c)
+                    board.flush_triples[board.flush_count++] =
+                        static_cast<std::uint16_t>((1u << of_suit[a]) | (1u << of_suit[b]) | (1u << of_suit[c]));
+    }
+    return board;
+}
+
+const std::uint8_t* low_table() {
+    static const std::vector<std::uint8_t> table = build_low_table();
+    return table.data();
+}
+
+OmahaScorer::OmahaScorer() {
+    const TableView tables = table_view();
+    // The tables are loaded once per process and never change: one build will do.
+    static const std::vector<std::uint16_t> pair_table = build_pair_table(tables);
+    // Five flush ranks read at most bit 12 set.
+    if (tables.flush_size < (1u << 13)) throw TableFault();
+    best_with_pair_ = pair_table.data();
+    flush_table_ = tables.flush_table;
+    lows_ = low_table();
+}
+
+}  // namespace tavrix::equity
