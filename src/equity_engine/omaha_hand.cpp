@@ -23,6 +23,16 @@ constexpr std::array<std::array<std::uint32_t, 6>, 17> make_binomials() {
 }
 constexpr auto BINOMIAL = make_binomials();
 
+constexpr std::array<std::uint8_t, 169> make_pair_index() {
+    std::array<std::uint8_t, 169> table{};
+    for (unsigned a = 0; a < 13; ++a)
+        for (unsigned b = 0; b < 13; ++b)
+            table[a * 13 + b] = static_cast<std::uint8_t>(a < b ? rank_pair_index(a, b) : rank_pair_index(b, a));
+    return table;
+}
+// The rank pair index of any two ranks, in either order.
+constexpr auto PAIR_INDEX = make_pair_index();
+
 std::uint32_t multiset_index(const std::array<unsigned, OMAHA_BOARD>& sorted) noexcept {
     std::uint32_t index = 0;
     for (int i = 0; i < OMAHA_BOARD; ++i) index += BINOMIAL[sorted[i] + i][i + 1];
@@ -108,8 +118,7 @@ OmahaHole make_hole(const std::uint8_t* cards, int count) noexcept {
     const bool distinct = std::popcount(ranks) == count;
     for (int i = 0; i < count; ++i) {
         for (int j = i + 1; j < count; ++j) {
-            const unsigned a = cards[i] >> 2, b = cards[j] >> 2;
-            const auto index = static_cast<std::uint8_t>(a < b ? rank_pair_index(a, b) : rank_pair_index(b, a));
+            const std::uint8_t index = PAIR_INDEX[(cards[i] >> 2) * 13 + (cards[j] >> 2)];
             bool seen = false;
             for (int k = 0; !distinct && k < hole.pairs; ++k) seen |= hole.pair_index[k] == index;
             if (!seen) hole.pair_index[hole.pairs++] = index;
@@ -134,15 +143,8 @@ OmahaBoard make_board(const std::uint8_t* cards) noexcept {
     for (int suit = 0; suit < 4; ++suit) {
         if (((suit_counts >> (4 * suit)) & 0xF) < 3) continue;
         board.flush_suit = suit;
-        std::uint8_t of_suit[OMAHA_BOARD];
-        int n = 0;
         for (int i = 0; i < OMAHA_BOARD; ++i)
-            if ((cards[i] & 3) == suit) of_suit[n++] = cards[i] >> 2;
-        for (int a = 0; a < n; ++a)
-            for (int b = a + 1; b < n; ++b)
-                for (int c = b + 1; c < n; ++c)
-                    board.flush_triples[board.flush_count++] =
-                        static_cast<std::uint16_t>((1u << of_suit[a]) | (1u << of_suit[b]) | (1u << of_suit[c]));
+            if ((cards[i] & 3) == suit) board.flush_ranks |= static_cast<std::uint16_t>(1u << (cards[i] >> 2));
     }
     return board;
 }

@@ -43,9 +43,8 @@ struct OmahaHole {
 
 struct OmahaBoard {
     std::uint32_t pair_row;                       // where the board's row of best_with_pair starts
-    int flush_suit;                               // the suit with three or more cards, or -1
-    std::array<std::uint16_t, 10> flush_triples;  // rank bits of each triple of that suit
-    int flush_count;
+    int flush_suit;           // the suit with three or more cards, or -1
+    std::uint16_t flush_ranks;  // rank bits of the cards of that suit
     std::uint8_t low_ranks;
 };
 
@@ -85,18 +84,20 @@ public:
     }
 
 private:
+    // Every pair of the hole cards of the board's flush suit with every three
+    // board cards of it; rare, and only then worth the loops.
     std::uint16_t flush_high(std::uint16_t hole_ranks, const OmahaBoard& board, std::uint16_t best) const noexcept {
-        for (std::uint16_t first = hole_ranks; std::popcount(first) >= 2; first &= static_cast<std::uint16_t>(first - 1)) {
-            const auto low_bit = static_cast<std::uint16_t>(first & -first);
-            for (auto rest = static_cast<std::uint16_t>(first & (first - 1)); rest;
-                 rest &= static_cast<std::uint16_t>(rest - 1)) {
-                const auto pair = static_cast<std::uint16_t>(low_bit | (rest & -rest));
-                for (int k = 0; k < board.flush_count; ++k) {
-                    const std::uint16_t score = flush_table_[pair | board.flush_triples[k]];
-                    best = score > best ? score : best;
-                }
+        if (std::popcount(hole_ranks) < 2) return best;
+        for (unsigned h1 = hole_ranks; h1; h1 &= h1 - 1)
+            for (unsigned h2 = h1 & (h1 - 1); h2; h2 &= h2 - 1) {
+                const unsigned pair = (h1 & -h1) | (h2 & -h2);
+                for (unsigned b1 = board.flush_ranks; b1; b1 &= b1 - 1)
+                    for (unsigned b2 = b1 & (b1 - 1); b2; b2 &= b2 - 1)
+                        for (unsigned b3 = b2 & (b2 - 1); b3; b3 &= b3 - 1) {
+                            const std::uint16_t score = flush_table_[pair | (b1 & -b1) | (b2 & -b2) | (b3 & -b3)];
+                            best = score > best ? score : best;
+                        }
             }
-        }
         return best;
     }
 
