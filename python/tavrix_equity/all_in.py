@@ -60,6 +60,8 @@ def _player(value: PlayerLike, number: int) -> tuple[int, int] | Range:
     """A hand (two card indices) or a range. Text of exactly two cards is a hand."""
     if isinstance(value, Range):
         return value
+    if isinstance(value, OmahaRange):
+        raise ValueError(f"player {number} is an OmahaRange: Omaha hands need game='omaha' (or another Omaha game)")
     if isinstance(value, str):
         try:
             cards = parse_cards(value)

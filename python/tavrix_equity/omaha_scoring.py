@@ -78,7 +78,11 @@ def score_omaha(
             card = int(array.reshape(-1, array.shape[-1])[row].max())
             raise ValueError(f"row {row}: card index {card} is outside 0 to 51")
     # uint8 is read as it is (the compact form); everything else as int64.
-    dtype = np.uint8 if hole_array.dtype == np.uint8 and board_array.dtype == np.uint8 else np.int64
+    threads_used = min(thread_count, 1024)
+    if hole_array.dtype == np.uint8 and board_array.dtype == np.uint8:
+        return _engine.score_omaha_rows(
+            np.ascontiguousarray(hole_array, dtype=np.uint8), np.ascontiguousarray(board_array, dtype=np.uint8),
+            bool(low), threads_used)
     return _engine.score_omaha_rows(
-        np.ascontiguousarray(hole_array, dtype=dtype), np.ascontiguousarray(board_array, dtype=dtype),
-        bool(low), min(thread_count, 1024))
+        np.ascontiguousarray(hole_array, dtype=np.int64), np.ascontiguousarray(board_array, dtype=np.int64),
+        bool(low), threads_used)
