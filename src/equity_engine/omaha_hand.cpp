@@ -106,46 +106,58 @@ std::vector<std::uint8_t> build_low_table() {
 
 }  // namespace
 
-OmahaHole make_hole(const std::uint8_t* cards, int count) noexcept {
+namespace {
+
+// Low-rank bits and rank bits of each card, looked up rather than branched on.
+constexpr std::array<std::uint8_t, CARD_COUNT> make_low_bits() {
+    std::array<std::uint8_t, CARD_COUNT> table{};
+    for (unsigned c = 0; c < CARD_COUNT; ++c) table[c] = low_rank_bit(c);
+    return table;
+}
+constexpr auto LOW_BIT = make_low_bits();
+
+template <int Count>
+OmahaHole make_hole_of(const std::uint8_t* cards) noexcept {
     OmahaHole hole{};
-    std::uint16_t ranks = 0;
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < Count; ++i) {
         hole.suit_ranks[cards[i] & 3] |= static_cast<std::uint16_t>(1u << (cards[i] >> 2));
-        hole.low_ranks |= low_rank_bit(cards[i]);
-        ranks |= static_cast<std::uint16_t>(1u << (cards[i] >> 2));
+        hole.low_ranks |= LOW_BIT[cards[i]];
     }
-    // Cards of distinct ranks make distinct rank pairs: no need to look for repeats.
-    const bool distinct = std::popcount(ranks) == count;
-    for (int i = 0; i < count; ++i) {
-        for (int j = i + 1; j < count; ++j) {
-            const std::uint8_t index = PAIR_INDEX[(cards[i] >> 2) * 13 + (cards[j] >> 2)];
-            bool seen = false;
-            for (int k = 0; !distinct && k < hole.pairs; ++k) seen |= hole.pair_index[k] == index;
-            if (!seen) hole.pair_index[hole.pairs++] = index;
-        }
-    }
+    // A pair of ranks held twice (AAKK has AK four times) is read again: a
+    // read of a row already in cache costs less than looking for repeats.
+    for (int i = 0; i < Count; ++i)
+        for (int j = i + 1; j < Count; ++j) hole.pair_index[hole.pairs++] = PAIR_INDEX[(cards[i] >> 2) * 13 + (cards[j] >> 2)];
     return hole;
+}
+
+}  // namespace
+
+OmahaHole make_hole(const std::uint8_t* cards, int count) noexcept {
+    switch (count) {
+        case 4: return make_hole_of<4>(cards);
+        case 5: return make_hole_of<5>(cards);
+        default: return make_hole_of<6>(cards);
+    }
 }
 
 OmahaBoard make_board(const std::uint8_t* cards) noexcept {
     OmahaBoard board{};
-    board.flush_suit = -1;
     unsigned suit_counts = 0;  // four 4-bit counters
     std::array<unsigned, OMAHA_BOARD> ranks;
     for (int i = 0; i < OMAHA_BOARD; ++i) {
         suit_counts += 1u << (4 * (cards[i] & 3));
-        board.low_ranks |= low_rank_bit(cards[i]);
+        board.low_ranks |= LOW_BIT[cards[i]];
         ranks[i] = cards[i] >> 2;
     }
+    // A counter of 3 or more (at most 5) sets bit 3 once 5 is added; at most
+    // one suit has three of five cards.
+    const unsigned flush_flags = (suit_counts + 0x5555u) & 0x8888u;
+    board.flush_suit = flush_flags ? std::countr_zero(flush_flags) / 4 : -1;
+    if (flush_flags)
+        for (int i = 0; i < OMAHA_BOARD; ++i)
+            board.flush_ranks |= static_cast<std::uint16_t>(((cards[i] & 3) == board.flush_suit) << ranks[i]);
     sort_five(ranks);
     board.pair_row = multiset_index(ranks) * RANK_PAIRS;
-    // At most one suit has three of five cards.
-    for (int suit = 0; suit < 4; ++suit) {
-        if (((suit_counts >> (4 * suit)) & 0xF) < 3) continue;
-        board.flush_suit = suit;
-        for (int i = 0; i < OMAHA_BOARD; ++i)
-            if ((cards[i] & 3) == suit) board.flush_ranks |= static_cast<std::uint16_t>(1u << (cards[i] >> 2));
-    }
     return board;
 }
 

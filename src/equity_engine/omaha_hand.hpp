@@ -35,7 +35,7 @@ constexpr int rank_pair_index(unsigned lower, unsigned higher) noexcept {
 }
 
 struct OmahaHole {
-    std::array<std::uint8_t, 15> pair_index;  // distinct rank pairs of two hole cards
+    std::array<std::uint8_t, 15> pair_index;  // the rank pair of each two hole cards
     int pairs;
     std::array<std::uint16_t, 4> suit_ranks;  // rank bits of the hole cards of each suit
     std::uint8_t low_ranks;                   // low-rank bits of the hole cards
@@ -59,7 +59,7 @@ const std::uint8_t* low_table();
 // depends only on the ranks: for every multiset of five board ranks and every
 // pair of hole ranks, a table built once from the tavrix tables holds the best
 // score of the pair with any three of the board's cards, so a hand costs one
-// read per distinct hole pair instead of one per pair and board triple. Only
+// read per pair of hole cards instead of one per pair and board triple. Only
 // a board with three cards of a suit adds flush reads.
 class OmahaScorer {
 public:
