@@ -165,6 +165,29 @@ def test_exact_equity_matches_a_brute_force_loop(players, board, dead, game):
 
 
 @pytest.mark.parametrize("players, board, game", [
+    (["As2h3dKs", "Ad2c4h5c"], "6h", "omaha-hi-lo"),
+    (["As2h3dKsQhJh", "Ad2c4h5cJcTd"], "9s", "omaha6"),
+])
+def test_exact_heads_up_with_four_cards_to_come_matches_numpy(players, board, game):
+    a, b = (parse_cards(p) for p in players)
+    fixed = parse_cards(board)
+    deck = [c for c in range(52) if c not in {*a, *b, *fixed}]
+    boards = np.array([[*fixed, *e] for e in itertools.combinations(deck, 4)])
+    (high_a, low_a), (high_b, low_b) = (score_omaha(np.tile(h, (len(boards), 1)), boards, low=True) for h in (a, b))
+    has_low = game.endswith("hi-lo") & ((low_a > 0) | (low_b > 0))
+    high_share = np.where(has_low, 0.5, 1.0)
+    share_a = high_share * ((high_a > high_b) + 0.5 * (high_a == high_b))
+    share_a += np.where(has_low, 0.5 * ((low_a > low_b) + 0.5 * (low_a == low_b)), 0)
+    for threads in (1, 3):
+        result = equity(players, board, game=game, threads=threads)
+        assert result.boards == len(boards) and result.equity[0] == pytest.approx(share_a.mean(), abs=1e-14)
+        assert result.wins[0] == int((share_a == 1).sum()) and result.ties[0] == int(((share_a > 0) & (share_a < 1)).sum())
+        if result.low_wins is not None:
+            assert result.low_wins[1] == int((has_low & (low_b > low_a)).sum())
+            assert result.high_ties[0] == int((high_a == high_b).sum())
+
+
+@pytest.mark.parametrize("players, board, game", [
     (["AsAhKsKh", "QdQcJdTc"], "2s7h9d", "omaha"),
     (["As2h3dKs", "random", OmahaRange("Ad2c4h5c, KdKcQhJh:0.5")], "6h7c8dTs", "omaha-hi-lo"),
 ])
