@@ -51,7 +51,7 @@ NATIVE_STAMP := $(NATIVE)/.built
 $(NATIVE_STAMP): $(MODULE_STAMP)
 	$(VENV)/bin/cmake -S . -B $(NATIVE) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
 	    -DTAVRIX_GENERATE_TABLES=OFF -DPython_EXECUTABLE=$(abspath $(PY)) > /dev/null
-	$(VENV)/bin/cmake --build $(NATIVE) --target tavrix_engine_tests tavrix_score_bench tavrix_equity_bench tavrix_omaha_bench > /dev/null
+	$(VENV)/bin/cmake --build $(NATIVE) --target tavrix_engine_tests tavrix_omaha_tests tavrix_score_bench tavrix_equity_bench tavrix_omaha_bench > /dev/null
 	@touch $@
 
 test: build $(SCRATCH_STAMP) $(NATIVE_STAMP)
@@ -104,7 +104,7 @@ SANITIZE_CMAKE := -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) -DT
 
 $(SANITIZE_STAMP): $(MODULE_STAMP)
 	$(VENV)/bin/cmake -S . -B $(SANITIZE) $(SANITIZE_CMAKE) -DTAVRIX_TABLE_DIR=$(abspath tables) > /dev/null
-	$(VENV)/bin/cmake --build $(SANITIZE) --target tavrix _engine tavrix_engine_tests > /dev/null
+	$(VENV)/bin/cmake --build $(SANITIZE) --target tavrix _engine tavrix_engine_tests tavrix_omaha_tests > /dev/null
 	$(VENV)/bin/cmake -S . -B $(SANITIZE_SCRATCH) $(SANITIZE_CMAKE) \
 	    -DTAVRIX_TABLE_DIR=$(abspath $(SANITIZE_SCRATCH))/tables > /dev/null
 	$(VENV)/bin/cmake --build $(SANITIZE_SCRATCH) --target tavrix _engine tavrix_core_tests > /dev/null

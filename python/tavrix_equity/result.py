@@ -57,11 +57,5 @@ class EquityResult:
         return f"EquityResult({shares}; {how}, {boards} boards)"
 
     def as_dict(self) -> dict[str, object]:
-        """The result as plain JSON-ready values (the high-low counts only where present)."""
-        return {
-            field: getattr(self, field) for field in self.__dataclass_fields__
-            if field not in _HIGH_LOW_FIELDS or getattr(self, field) is not None
-        }
-
-
-_HIGH_LOW_FIELDS = frozenset({"high_wins", "high_ties", "low_wins", "low_ties", "scoops"})
+        """The result as plain JSON-ready values."""
+        return {field: getattr(self, field) for field in self.__dataclass_fields__}
