@@ -51,7 +51,7 @@ NATIVE_STAMP := $(NATIVE)/.built
 $(NATIVE_STAMP): $(MODULE_STAMP)
 	$(VENV)/bin/cmake -S . -B $(NATIVE) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
 	    -DTAVRIX_GENERATE_TABLES=OFF -DPython_EXECUTABLE=$(abspath $(PY)) > /dev/null
-	$(VENV)/bin/cmake --build $(NATIVE) --target tavrix_engine_tests tavrix_score_bench tavrix_equity_bench > /dev/null
+	$(VENV)/bin/cmake --build $(NATIVE) --target tavrix_engine_tests tavrix_omaha_tests tavrix_score_bench tavrix_equity_bench tavrix_omaha_bench > /dev/null
 	@touch $@
 
 test: build $(SCRATCH_STAMP) $(NATIVE_STAMP)
@@ -64,10 +64,10 @@ demo: build
 	@echo
 	$(VENV)/bin/tavrix-equity AsKs QhQd
 
-# eval7 is a reference in the equity benchmark only, never a dependency.
+# eval7 and phevaluator are references in the benchmarks only, never dependencies.
 BENCH_STAMP := $(VENV)/.bench-deps-installed
-$(BENCH_STAMP): $(DEPS_STAMP)
-	$(PIP) install eval7==0.1.11
+$(BENCH_STAMP): $(DEPS_STAMP) Makefile
+	$(PIP) install eval7==0.1.11 phevaluator==0.6.0
 	@touch $@
 
 # Throughput: the C++ core and engine alone, then the Python entry points side by
@@ -78,6 +78,8 @@ bench: build $(NATIVE_STAMP) $(BENCH_STAMP)
 	$(NATIVE)/tavrix_equity_bench
 	$(PY) bench/bench_equity.py
 	$(PY) bench/bench_deal.py
+	$(NATIVE)/tavrix_omaha_bench
+	$(PY) bench/bench_omaha.py
 
 # The preflop matrix: speed-ups of 2 local workers and of a 2-worker Dask
 # LocalCluster over 1 (about 5 minutes), then the full 169 x 169 run, timed.
@@ -104,7 +106,7 @@ SANITIZE_CMAKE := -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) -DT
 
 $(SANITIZE_STAMP): $(MODULE_STAMP)
 	$(VENV)/bin/cmake -S . -B $(SANITIZE) $(SANITIZE_CMAKE) -DTAVRIX_TABLE_DIR=$(abspath tables) > /dev/null
-	$(VENV)/bin/cmake --build $(SANITIZE) --target tavrix _engine tavrix_engine_tests > /dev/null
+	$(VENV)/bin/cmake --build $(SANITIZE) --target tavrix _engine tavrix_engine_tests tavrix_omaha_tests > /dev/null
 	$(VENV)/bin/cmake -S . -B $(SANITIZE_SCRATCH) $(SANITIZE_CMAKE) \
 	    -DTAVRIX_TABLE_DIR=$(abspath $(SANITIZE_SCRATCH))/tables > /dev/null
 	$(VENV)/bin/cmake --build $(SANITIZE_SCRATCH) --target tavrix _engine tavrix_core_tests > /dev/null

@@ -2,7 +2,8 @@
 
 Card text (parse_cards, format_cards), safe scoring of card arrays and hand
 words (score_cards, score_words), random deals (deal_cards), exact and Monte Carlo equity of hands and
-ranges (equity, Range, hand_grid), the preflop matrix on local processes or a
+ranges (equity, Range, hand_grid), Omaha high and high-low (score_omaha,
+equity(..., game="omaha"), OmahaRange), the preflop matrix on local processes or a
 Dask cluster (preflop_matrix) and charts (plot_grid).
 """
 
@@ -14,6 +15,8 @@ from tavrix_equity.all_in import NoDealError, equity
 from tavrix_equity.dealing import deal_cards
 from tavrix_equity.grids import hand_grid
 from tavrix_equity.matrix import preflop_matrix
+from tavrix_equity.omaha_range import OmahaRange
+from tavrix_equity.omaha_scoring import score_omaha
 from tavrix_equity.plot import plot_grid
 from tavrix_equity.ranges import HAND_CLASSES, Range, class_combos, grid_position, hand_class
 from tavrix_equity.result import EquityResult
@@ -21,8 +24,27 @@ from tavrix_equity.scoring import score_cards, score_words
 
 __all__ = [
     "__version__",
-    "CARD_RANKS", "CARD_SUITS", "CATEGORY_NAMES", "HAND_CLASSES",
-    "EquityResult", "NoDealError", "Range",
-    "category", "category_name", "class_combos", "deal_cards", "equity", "format_cards", "grid_position",
-    "hand_class", "hand_grid", "parse_cards", "plot_grid", "preflop_matrix", "score_cards", "score_words",
+    "CARD_RANKS",
+    "CARD_SUITS",
+    "CATEGORY_NAMES",
+    "HAND_CLASSES",
+    "EquityResult",
+    "NoDealError",
+    "OmahaRange",
+    "Range",
+    "category",
+    "category_name",
+    "class_combos",
+    "deal_cards",
+    "equity",
+    "format_cards",
+    "grid_position",
+    "hand_class",
+    "hand_grid",
+    "parse_cards",
+    "plot_grid",
+    "preflop_matrix",
+    "score_cards",
+    "score_omaha",
+    "score_words",
 ]

@@ -9,19 +9,20 @@ from __future__ import annotations
 import math
 import os
 import secrets
-from collections.abc import Iterable, Sequence
+from collections.abc import Callable, Iterable, Sequence
 from typing import Union
 
 from tavrix_equity import _engine
 from tavrix_equity._messages import quoted
 from tavrix_equity.cards import DECK_SIZE, checked_int, format_cards, parse_cards, positive_int
+from tavrix_equity.omaha_range import OmahaRange
 from tavrix_equity.ranges import Range
 from tavrix_equity.result import EquityResult
 
 __all__ = ["equity", "CardsLike", "PlayerLike", "NoDealError"]
 
 CardsLike = Union[str, Iterable[int], Iterable[str]]
-PlayerLike = Union[str, Range, Sequence[int], Sequence[str]]
+PlayerLike = Union[str, Range, OmahaRange, Sequence[int], Sequence[str]]
 
 MIN_PLAYERS, MAX_PLAYERS = 2, 10
 BOARD_CARDS = 5
@@ -60,6 +61,8 @@ def _player(value: PlayerLike, number: int) -> tuple[int, int] | Range:
     """A hand (two card indices) or a range. Text of exactly two cards is a hand."""
     if isinstance(value, Range):
         return value
+    if isinstance(value, OmahaRange):
+        raise ValueError(f"player {number} is an OmahaRange: Omaha hands need game='omaha' (or another Omaha game)")
     if isinstance(value, str):
         try:
             cards = parse_cards(value)
@@ -127,11 +130,13 @@ def equity(
     board: CardsLike = "",
     dead: CardsLike = "",
     *,
+    game: str = "holdem",
     trials: int | None = None,
     seed: int | None = None,
     threads: int | None = None,
+    progress: bool | Callable[[int, int], object] | None = None,
 ) -> EquityResult:
-    """equity(hands, board="", dead="", *, trials=None, seed=None, threads=None) -> EquityResult
+    """equity(hands, board="", dead="", *, game="holdem", trials=None, seed=None, threads=None, progress=None)
 
     `hands`: 2 to 10 players, each a two-card hand (text such as "AsKs" or a
     pair of card indices) or a range (a Range, or range text such as
@@ -145,7 +150,26 @@ def equity(
     Raises ValueError for a card given twice, a hand that is not two cards,
     more than 5 board cards, fewer than 2 or more than 10 players, too few
     cards left to complete the board, or trials below 1.
+
+    game: "holdem", or Omaha with 4, 5 or 6 hole cards, high ("omaha",
+    "omaha5", "omaha6") or high-low eight or better ("omaha-hi-lo",
+    "omaha5-hi-lo", "omaha6-hi-lo"): each player is then a hand of that many
+    cards, "random", or an OmahaRange (or its text, "AsAhKsKh:0.5, QdQcJdTc").
+    High-low results also count each half (high_wins, high_ties, low_wins,
+    low_ties) and the scoops. progress: True for a bar on stderr, or a
+    callable progress(done, total) called as work finishes, last with
+    done == total.
     """
+    if game != "holdem":
+        from tavrix_equity.omaha import omaha_equity
+
+        return omaha_equity(hands, board, dead, game=game, trials=trials, seed=seed, threads=threads,
+                            progress=progress)
+    if progress is not None and progress is not False and progress is not True and not callable(progress):
+        raise TypeError("progress must be True, None or a callable progress(done, total)")
+    report = progress if callable(progress) else None
+    if report is not None:
+        report(0, 1)
     if isinstance(hands, (str, bytes)) or not isinstance(hands, Iterable):
         raise TypeError("hands must be a sequence of hands or ranges, one per player")
     hands = list(hands)
@@ -186,6 +210,8 @@ def equity(
         if str(error).startswith("no possible deal"):
             raise NoDealError(str(error)) from None
         raise
+    if report is not None:
+        report(1, 1)
     names = tuple(str(p) if isinstance(p, Range) else format_cards(p) for p in players)
     hands_only = not any(isinstance(p, Range) for p in players)
     return _result(totals, names, hands_only, trial_count, used_seed)

@@ -4,6 +4,7 @@
     tavrix-equity grid VS [--board CARDS] [--dead CARDS] [--trials N] [--seed S] [--png FILE] [--json | --csv]
     tavrix-equity matrix [--classes AA,KK,...] [--out FILE.npy] [--workers N]
                          [--scheduler ADDRESS [--timeout SECONDS]] [--checkpoint FILE]
+    tavrix-equity --game omaha AsAhKsKh QdQcJdTc [--board ...] (any game of tavrix_equity.equity)
     tavrix-equity --version
 
 Output is a table for people, or JSON with --json (strict JSON: null where a
@@ -31,6 +32,7 @@ import numpy.typing as npt
 
 from tavrix_equity._messages import quoted
 from tavrix_equity._version import __version__
+from tavrix_equity.omaha import GAMES
 from tavrix_equity.result import EquityResult, count_text
 
 if TYPE_CHECKING:
@@ -70,6 +72,8 @@ def _equity_parser() -> argparse.ArgumentParser:
     parser.add_argument("--version", action="version", version=f"{PROGRAM} {__version__}",
                         help="print the version and exit")
     parser.add_argument("hands", nargs="+", metavar="HAND", help='a hand such as AsKs, or a range such as "QQ+,AKs"')
+    parser.add_argument("--game", default="holdem", choices=GAMES,
+                        help="holdem (default), or Omaha with 4, 5 or 6 hole cards, high or high-low")
     parser.add_argument("--board", default="", metavar="CARDS", help="0 to 5 board cards, e.g. 2h7d9s")
     parser.add_argument("--dead", default="", metavar="CARDS", help="cards out of play")
     parser.add_argument("--trials", type=int, metavar="N", help="Monte Carlo over N random boards")
@@ -147,23 +151,40 @@ def _result_json(result: EquityResult, **fields: object) -> str:
     return json.dumps({**data, **fields}, allow_nan=False)
 
 
+def _halves_table(result: EquityResult) -> str:
+    """High-low games: the share of boards on which each player wins or ties each half, and scoops."""
+    assert result.high_wins is not None and result.high_ties is not None
+    assert result.low_wins is not None and result.low_ties is not None and result.scoops is not None
+    width = max(16, *(len(name) + 2 for name in result.players))
+    rows = [f"{'hand':<{width}}{'high win %':>11}{'high tie %':>11}{'low win %':>11}{'low tie %':>11}{'scoop %':>9}"]
+    for i, name in enumerate(result.players):
+        shares = (result.high_wins[i], result.high_ties[i], result.low_wins[i], result.low_ties[i])
+        row = f"{name:<{width}}" + "".join(f"{100 * v / result.boards:>11.3f}" for v in shares)
+        rows.append(row + f"{100 * result.scoops[i] / result.boards:>9.3f}")
+    return "\n".join(rows)
+
+
 def _run_equity(args: argparse.Namespace) -> None:
     from tavrix_equity.all_in import equity
 
     start = time.perf_counter()
-    result = equity(args.hands, args.board, args.dead, trials=args.trials, seed=args.seed, threads=args.threads)
+    result = equity(args.hands, args.board, args.dead, game=args.game, trials=args.trials, seed=args.seed,
+                    threads=args.threads)
     seconds = time.perf_counter() - start
     if args.json:
-        print(_result_json(result, board=args.board, dead=args.dead, seconds=seconds))
+        print(_result_json(result, game=args.game, board=args.board, dead=args.dead, seconds=seconds))
         return
     how = "exact" if result.exact else f"Monte Carlo, seed {result.seed}"
     # Exact counts with ranges weigh each deal by its combos' weights.
     weighted = " weighted" if isinstance(result.boards, float) else ""
     noun = "board" if result.boards == 1 else "boards"
-    print(f"{' vs '.join(result.players)}, board {args.board or '(none)'}"
+    game = "" if args.game == "holdem" else f"{args.game}: "
+    print(f"{game}{' vs '.join(result.players)}, board {args.board or '(none)'}"
           + (f", dead {args.dead}" if args.dead else ""))
     print(f"{count_text(result.boards)}{weighted} {noun} counted ({how}) in {seconds:.3f} s\n")
     print(_percent_table(result))
+    if result.scoops is not None:
+        print("\n" + _halves_table(result))
 
 
 def _run_grid(args: argparse.Namespace) -> None:

@@ -33,6 +33,12 @@ class EquityResult:
     exact: whether every completion was counted.
     players: each player as text (a hand such as "AsKs", or a range).
     seed: the Monte Carlo seed (given or drawn), None when exact.
+    high_wins, high_ties, low_wins, low_ties: high-low games only (else
+        None): the (weighted) number of boards on which the player alone has,
+        or shares, the best high and the best qualifying low.
+    scoops: high-low games only: boards on which the player takes the whole
+        pot. In those games wins and ties count the boards where the player
+        takes the whole pot and a part of it.
     """
 
     equity: tuple[float, ...]
@@ -45,6 +51,11 @@ class EquityResult:
     exact: bool
     players: tuple[str, ...] = ()
     seed: int | None = None
+    high_wins: tuple[int | float, ...] | None = None
+    high_ties: tuple[int | float, ...] | None = None
+    low_wins: tuple[int | float, ...] | None = None
+    low_ties: tuple[int | float, ...] | None = None
+    scoops: tuple[int | float, ...] | None = None
 
     def __repr__(self) -> str:
         shares = ", ".join(

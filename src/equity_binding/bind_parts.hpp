@@ -7,5 +7,7 @@
 namespace tavrix::binding {
 
 void bind_deal(nanobind::module_& m);
+// Omaha scoring and equity (omaha_binding.cpp).
+void bind_omaha(nanobind::module_& m);
 
 }  // namespace tavrix::binding

@@ -66,25 +66,6 @@ std::optional<BadRow> score_rows_of_width(std::size_t width, const TableView& ta
     return result;
 }
 
-// Runs `score_range(first, last)` over chunks of rows on worker threads; of
-// the bad rows found, the one in the earliest chunk is the first of all.
-template <typename Bad, typename ScoreRange>
-std::optional<Bad> score_in_chunks(std::size_t rows, unsigned threads, const KeepGoing& keep_going,
-                                   ScoreRange&& score_range) {
-    const std::size_t chunks = (rows + ROWS_PER_CHUNK - 1) / ROWS_PER_CHUNK;
-    if (chunks <= 1) return score_range(0, rows);
-    std::vector<std::optional<Bad>> bad(chunks);
-    run_parallel(
-        chunks, threads,
-        [&](std::size_t chunk) {
-            bad[chunk] = score_range(chunk * ROWS_PER_CHUNK, std::min(rows, (chunk + 1) * ROWS_PER_CHUNK));
-        },
-        keep_going);
-    for (std::optional<Bad>& found : bad)
-        if (found) return std::move(found);
-    return std::nullopt;
-}
-
 }  // namespace
 
 template <typename Card>

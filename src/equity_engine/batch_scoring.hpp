@@ -1,12 +1,16 @@
 // Scoring whole arrays: rows of card indices, or pairs of hand words.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "equity_engine/equity_runs.hpp"
+#include "equity_engine/parallel_runner.hpp"
 
 namespace tavrix::equity {
 
@@ -33,5 +37,24 @@ std::optional<BadRow> score_card_rows(const Card* cards, std::size_t rows, std::
 std::optional<std::size_t> score_word_pairs(const std::uint64_t* keys, const std::uint64_t* masks,
                                             std::size_t count, std::uint16_t* scores, unsigned threads,
                                             const KeepGoing& keep_going);
+
+// Runs `score_range(first, last)` over chunks of rows on worker threads; of
+// the bad rows found, the one in the earliest chunk is the first of all.
+template <typename Bad, typename ScoreRange>
+std::optional<Bad> score_in_chunks(std::size_t rows, unsigned threads, const KeepGoing& keep_going,
+                                   ScoreRange&& score_range) {
+    const std::size_t chunks = (rows + ROWS_PER_CHUNK - 1) / ROWS_PER_CHUNK;
+    if (chunks <= 1) return score_range(0, rows);
+    std::vector<std::optional<Bad>> bad(chunks);
+    run_parallel(
+        chunks, threads,
+        [&](std::size_t chunk) {
+            bad[chunk] = score_range(chunk * ROWS_PER_CHUNK, std::min(rows, (chunk + 1) * ROWS_PER_CHUNK));
+        },
+        keep_going);
+    for (std::optional<Bad>& found : bad)
+        if (found) return std::move(found);
+    return std::nullopt;
+}
 
 }  // namespace tavrix::equity

@@ -21,4 +21,10 @@ using DealVisitor = std::function<bool(const std::vector<std::uint32_t>& combo_o
 // search goes: Cancelled ends a search that is still too long.
 void for_each_deal(const EquityRequest& request, const KeepGoing& keep_going, const DealVisitor& visit);
 
+// The same over plain card masks: hand_masks[p][i] holds the cards of player
+// p's hand i; hands that meet `fixed` (the board and the dead cards) are
+// skipped. combo_of_player then gives each player's hand index.
+void for_each_deal(const std::vector<std::vector<std::uint64_t>>& hand_masks, std::uint64_t fixed,
+                   const KeepGoing& keep_going, const DealVisitor& visit);
+
 }  // namespace tavrix::equity

@@ -42,12 +42,6 @@ DealList list_deals(const EquityRequest& request, const KeepGoing& keep_going) {
     return deals;
 }
 
-std::uint64_t choose(int n, int k) {
-    std::uint64_t result = 1;
-    for (int i = 1; i <= k; ++i) result = result * static_cast<std::uint64_t>(n - k + i) / static_cast<std::uint64_t>(i);
-    return result;
-}
-
 // Item i covers the deal classes [first, last) and, when split, only the
 // boards whose first card is deck position i % positions.
 struct WorkPlan {

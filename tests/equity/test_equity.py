@@ -129,6 +129,8 @@ def test_other_threads_run_while_the_engine_computes():
     # Ranges that rarely leave a deal: one block of trials takes minutes of
     # redrawn deals, so the engine must stop inside a block.
     "equity(['AA,KK,QQ,JJ'] * 8, trials=10**6, seed=1, threads=1)",
+    "equity(['AsAhKsKh', 'random'], game='omaha-hi-lo', trials=10**11, seed=1)",
+    "equity(['AsAhKsKh', 'random'], '2c7d9h', game='omaha')",
 ])
 def test_ctrl_c_stops_a_long_call_quickly(call):
     code = (
