@@ -6,4 +6,7 @@
 
 namespace tavrix::binding {
 
+// The board sweep: per-combo sums of a heads-up matchup.
+void bind_sweep(nanobind::module_& m);
+
 }  // namespace tavrix::binding

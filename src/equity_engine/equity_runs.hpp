@@ -20,13 +20,6 @@ public:
     TableFault() : std::runtime_error("the lookup tables gave no score for a valid hand: they are damaged") {}
 };
 
-// No deal is possible: every combination of the players' combos shares a
-// card with another player, the board or the dead cards.
-class NoDeal : public std::invalid_argument {
-public:
-    NoDeal() : std::invalid_argument("no possible deal: every combination of the players' hands shares a card") {}
-};
-
 // Exact runs enumerate at most this many deals (player combos that share no card).
 inline constexpr std::size_t MAX_EXACT_DEALS = 4'000'000;
 
