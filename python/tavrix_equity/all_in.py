@@ -9,6 +9,7 @@ of every pair of combos at once.
 from __future__ import annotations
 
 import contextlib
+import functools
 import math
 import os
 import secrets
@@ -57,6 +58,13 @@ def _refuse_duplicates(cards: Iterable[int]) -> None:
         seen.add(card)
 
 
+@functools.lru_cache(maxsize=64)
+def _range(text: str) -> Range:
+    # Ranges are immutable: the same text read again (a grid, a loop of
+    # boards) is parsed once.
+    return Range(text)
+
+
 def _player(value: PlayerLike, number: int) -> tuple[int, int] | Range:
     """A hand (two card indices) or a range. Text of exactly two cards is a hand."""
     if isinstance(value, Range):
@@ -65,12 +73,12 @@ def _player(value: PlayerLike, number: int) -> tuple[int, int] | Range:
         try:
             cards = parse_cards(value)
         except ValueError:
-            return Range(value)
+            return _range(value)
         if len(cards) != 2:
             # Cards that are not one hand may still be a range of specific
             # hands ("AsAh, KsKh") or the empty range.
             try:
-                return Range(value)
+                return _range(value)
             except ValueError:
                 raise ValueError(f"a hand is two cards: player {number} has {len(cards)} ({value!r})") from None
     else:
@@ -103,7 +111,7 @@ def _engine_players(players: list[Player], fixed: int) -> list[tuple[list[tuple[
     engine_players = []
     for player in players:
         if isinstance(player, Range):
-            kept = [(combo, w) for combo, w in player.combos if not fixed & _mask(combo)]
+            kept = [(combo, w) for combo, w in player.combos if not (fixed >> combo[0] | fixed >> combo[1]) & 1]
             engine_players.append(([combo for combo, _ in kept], [w for _, w in kept]))
         else:
             engine_players.append(([player], [1.0]))

@@ -138,15 +138,19 @@ NB_MODULE(_engine, m) {
     m.def(
         "exact_equity",
         [](const PlayersArg& players, const std::vector<std::uint8_t>& board, std::uint64_t dead_mask, unsigned threads,
-           nb::handle progress) {
+           nb::handle progress, const std::string& path) {
             const EquityRequest request = make_request(players, board, dead_mask);
-            return totals_to_python(with_progress(
-                progress, [&](const KeepGoing& keep_going) { return exact_equity_any_path(request, threads, keep_going); }));
+            const ExactPath chosen = path == "deals" ? ExactPath::deals : path == "sweep" ? ExactPath::sweep : ExactPath::cheaper;
+            if (chosen == ExactPath::cheaper && path != "cheaper")
+                throw nb::value_error("path must be 'cheaper', 'deals' or 'sweep'");
+            return totals_to_python(with_progress(progress, [&](const KeepGoing& keep_going) {
+                return exact_equity_any_path(request, threads, keep_going, chosen);
+            }));
         },
-        "players"_a, "board"_a, "dead_mask"_a, "threads"_a, "progress"_a = nb::none(),
+        "players"_a, "board"_a, "dead_mask"_a, "threads"_a, "progress"_a = nb::none(), "path"_a = "cheaper",
         nb::sig("def exact_equity(players: " PLAYERS ", board: collections.abc.Sequence[int], dead_mask: int, "
-                "threads: int, progress: " PROGRESS " = None) -> " TOTALS),
-        "Exact equity, heads-up by the cheaper of the board sweep and the deal-by-deal count: "
+                "threads: int, progress: " PROGRESS " = None, path: str = 'cheaper') -> " TOTALS),
+        "Exact equity, heads-up by the cheaper (or the named) of the board sweep and the deal-by-deal count: "
         "(wins, ties, shares, share_squares, boards), shares in 1/SHARE_UNITS of a board.");
 
     m.def(

@@ -43,13 +43,15 @@ nb::object table_of(const ComboSums& sums) {
 
 nb::object combo_sweep(const CombosArg& hero, const std::vector<double>& hero_weights, const CombosArg& villain,
                        const std::vector<double>& villain_weights, const std::vector<std::uint8_t>& board,
-                       std::uint64_t dead_mask, unsigned threads, nb::handle progress) {
+                       std::uint64_t dead_mask, unsigned threads, nb::handle progress, bool villain_table) {
     EquityRequest request;
     request.players = {player_of(hero, hero_weights), player_of(villain, villain_weights)};
     request.board = board;
     request.dead_mask = dead_mask;
     const SweepEquity result =
-        with_progress(progress, [&](const KeepGoing& keep_going) { return sweep_equity(request, true, threads, keep_going); });
+        with_progress(progress, [&](const KeepGoing& keep_going) {
+            return sweep_equity(request, villain_table, threads, keep_going);
+        });
     return checked_tuple(table_of(result.hero), table_of(result.villain));
 }
 
@@ -62,14 +64,15 @@ nb::object combo_sweep(const CombosArg& hero, const std::vector<double>& hero_we
 
 void bind_sweep(nb::module_& m) {
     m.def("combo_sweep", &combo_sweep, "hero"_a, "hero_weights"_a, "villain"_a, "villain_weights"_a, "board"_a,
-          "dead_mask"_a, "threads"_a, "progress"_a = nb::none(),
+          "dead_mask"_a, "threads"_a, "progress"_a = nb::none(), "villain_table"_a = true,
           nb::sig("def combo_sweep(hero: " COMBOS ", hero_weights: " WEIGHTS ", villain: " COMBOS
                   ", villain_weights: " WEIGHTS ", board: collections.abc.Sequence[int], dead_mask: int, "
-                  "threads: int, progress: collections.abc.Callable[[int, int], object] | None = None) "
+                  "threads: int, progress: collections.abc.Callable[[int, int], object] | None = None, "
+                  "villain_table: bool = True) "
                   "-> tuple[" TABLE ", " TABLE "]"),
           "Exact heads-up sums per combo through the board sweep: for the hero's combos, then the villain's, "
           "(wins, ties, boards) as float64 arrays of the opponent's weight beaten, tied and met over every "
-          "completion of the board.");
+          "completion of the board. Without villain_table, the villain's arrays are empty.");
 }
 
 }  // namespace tavrix::binding

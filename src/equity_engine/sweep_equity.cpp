@@ -189,8 +189,10 @@ struct Worker {
     BoardSweep<Sum, Sides> sweep;
     std::array<SlotSums<Sum>, Sides> sums;
 
+    std::uint64_t boards = 0;
+
     Worker(const SweepSlots& slots, std::array<const Sum*, Sides> opponents, TableView tables)
-        : sweep(slots, opponents, tables) {
+        : sweep(slots, opponents, tables, false) {
         for (auto& s : sums) s = SlotSums<Sum>(slots.size());
     }
 };
@@ -247,6 +249,7 @@ struct CompletionWalk {
             std::array<SlotSums<Sum>*, Sides> out;
             for (int k = 0; k < Sides; ++k) out[k] = &worker.sums[k];
             worker.sweep.sweep(partial, static_cast<Sum>(group_size / fixed_by), out);
+            ++worker.boards;
         } else {
             const int n = static_cast<int>(plan.deck.size());
             std::uint64_t next[24];
@@ -276,9 +279,15 @@ struct CompletionWalk {
     }
 };
 
+template <typename Sum, int Sides>
+struct SweepTotals {
+    std::array<SlotSums<Sum>, Sides> sums;
+    std::uint64_t boards = 0;
+};
+
 // Per slot, per side: exact sums over every completion.
 template <typename Sum, int Sides>
-std::array<SlotSums<Sum>, Sides> sweep_all(const EquityRequest& request, const SlotPlan& slots,
+SweepTotals<Sum, Sides> sweep_all(const EquityRequest& request, const SlotPlan& slots,
                                            const SuitGroup& group, std::array<const Sum*, Sides> opponents,
                                            unsigned threads, const KeepGoing& keep_going) {
     const TableView tables = table_view();
@@ -301,11 +310,16 @@ std::array<SlotSums<Sum>, Sides> sweep_all(const EquityRequest& request, const S
         },
         keep_going);
 
-    std::array<SlotSums<Sum>, Sides> total;
+    SweepTotals<Sum, Sides> result;
+    auto& total = result.sums;
     for (auto& t : total) t = SlotSums<Sum>(slots.slots.size());
-    for (const auto& worker : pool.all())
+    for (const auto& worker : pool.all()) {
         for (int k = 0; k < Sides; ++k) total[k].add(worker->sums[k]);
-    if (group.size() == 1) return total;
+        result.boards += worker->boards;
+    }
+    const Sum completions = static_cast<Sum>(choose(static_cast<int>(plan.deck.size()) - 4, plan.to_deal));
+    for (int k = 0; k < Sides; ++k) met_over_completions(slots.slots, opponents[k], completions, total[k].met);
+    if (group.size() == 1) return result;
     // Each class was swept on its smallest board only: a combo's sums over the
     // whole class are the average, over the group, of its images' sums.
     for (auto& t : total) {
@@ -314,16 +328,15 @@ std::array<SlotSums<Sum>, Sides> sweep_all(const EquityRequest& request, const S
             for (const auto& image : group.slots) {
                 even.wins[s] += t.wins[image[s]];
                 even.ties[s] += t.ties[image[s]];
-                even.met[s] += t.met[image[s]];
             }
             const Sum size = static_cast<Sum>(group.size());
             even.wins[s] /= size;
             even.ties[s] /= size;
-            even.met[s] /= size;
+            even.met[s] = t.met[s];
         }
         t = std::move(even);
     }
-    return total;
+    return result;
 }
 
 template <typename Sum>
@@ -374,9 +387,11 @@ SweepEquity run_sweep(const EquityRequest& request, const SlotPlan& plan, const 
     std::array<const Sum*, Sides> opponents;
     opponents[0] = villain.data();
     if constexpr (Sides == 2) opponents[1] = hero.data();
-    const auto sums = sweep_all<Sum, Sides>(request, plan, group, opponents, threads, keep_going);
+    const auto swept = sweep_all<Sum, Sides>(request, plan, group, opponents, threads, keep_going);
+    const auto& sums = swept.sums;
     const double unit = std::ldexp(1.0, -scale.shift);
     SweepEquity result;
+    result.boards_swept = swept.boards;
     result.totals = totals_of(request, plan, sums[0], unit);
     result.hero = combo_sums(plan.slot_of[0], sums[0], unit);
     if constexpr (Sides == 2) result.villain = combo_sums(plan.slot_of[1], sums[1], unit);
@@ -425,10 +440,13 @@ double sweep_path_cost(const EquityRequest& request) {
     return boards * (4.0 * static_cast<double>(plan.slots.size()) + 600.0);
 }
 
-EquityTotals exact_equity_any_path(const EquityRequest& request, unsigned threads, const KeepGoing& keep_going) {
+EquityTotals exact_equity_any_path(const EquityRequest& request, unsigned threads, const KeepGoing& keep_going,
+                                   ExactPath path) {
     request.validate();
-    if (request.players.size() == 2 && sweep_path_cost(request) < deal_path_cost(request))
-        return sweep_equity(request, false, threads, keep_going).totals;
+    const bool sweep = request.players.size() == 2 &&
+                       (path == ExactPath::sweep ||
+                        (path == ExactPath::cheaper && sweep_path_cost(request) < deal_path_cost(request)));
+    if (sweep) return sweep_equity(request, false, threads, keep_going).totals;
     return exact_equity(request, threads, keep_going);
 }
 

@@ -20,6 +20,7 @@ struct ComboSums {
 struct SweepEquity {
     EquityTotals totals;     // as exact_equity reports them for the two players
     ComboSums hero, villain;  // villain is filled only when both tables are asked for
+    std::uint64_t boards_swept = 0;  // one per class of completions
 };
 
 // Exact equity of a two-player request through the sweep. Unweighted ranges
@@ -35,8 +36,11 @@ SweepEquity sweep_equity(const EquityRequest& request, bool both_tables, unsigne
 double deal_path_cost(const EquityRequest& request);
 double sweep_path_cost(const EquityRequest& request);
 
-// Exact equity by whichever path costs less; three or more players always
-// go deal by deal.
-EquityTotals exact_equity_any_path(const EquityRequest& request, unsigned threads, const KeepGoing& keep_going);
+enum class ExactPath { cheaper, deals, sweep };
+
+// Exact equity by the path asked for; `cheaper` compares the two estimates.
+// Three or more players always go deal by deal.
+EquityTotals exact_equity_any_path(const EquityRequest& request, unsigned threads, const KeepGoing& keep_going,
+                                   ExactPath path = ExactPath::cheaper);
 
 }  // namespace tavrix::equity
