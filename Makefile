@@ -70,16 +70,20 @@ $(BENCH_STAMP): $(DEPS_STAMP)
 	$(PIP) install eval7==0.1.11
 	@touch $@
 
-# Throughput: the C++ core and engine alone, then the Python entry points side by side.
+# Throughput: the C++ core and engine alone, then the Python entry points side
+# by side with their references, the board sweep beside the deal-by-deal path,
+# and the preflop matrix (about 15 minutes on a loaded 2-core machine).
 bench: build $(NATIVE_STAMP) $(BENCH_STAMP)
 	$(NATIVE)/tavrix_score_bench
 	$(PY) bench/bench_scoring.py
 	$(NATIVE)/tavrix_equity_bench
 	$(NATIVE)/tavrix_sweep_bench
 	$(PY) bench/bench_equity.py
+	$(PY) bench/bench_sweep.py
+	$(PY) bench/bench_matrix.py --speedup --dask --full
 
-# The preflop matrix: speed-ups of 2 local workers and of a 2-worker Dask
-# LocalCluster over 1 (about 5 minutes), then the full 169 x 169 run, timed.
+# The preflop matrix alone: speed-ups of 2 local workers and of a 2-worker
+# Dask LocalCluster over 1 on all 169 classes (make bench runs these too).
 bench-matrix: build
 	$(PY) bench/bench_matrix.py --speedup --dask
 
