@@ -88,12 +88,19 @@ def spots(repeat: int, quick: bool) -> None:
 
 def standard_error(seeds: int) -> None:
     print(f"Monte Carlo standard error against the spread of {seeds} seeds")
-    for players, board, trials in ((["QQ+,AKs", "random"], "Ts9h4c", 20_000), (["AsKs", "QhQd"], "", 20_000)):
+    cases = [
+        (["random", "random:0.5,22+"], "Ts9h4c", 200_000),   # boards swept: the pilot picks the sweep
+        (["random", "random:0.5,22+"], "", 200_000),
+        (["QQ+,AKs", "random"], "Ts9h4c", 20_000),          # deals: the pilot keeps them
+        (["AsKs", "QhQd"], "", 20_000),
+    ]
+    for players, board, trials in cases:
         results = [equity(players, board, trials=trials, seed=seed, threads=1) for seed in range(seeds)]
         spread = statistics.stdev(r.equity[0] for r in results)
         reported = statistics.mean(r.std_error[0] for r in results)
-        print(f"  {' vs '.join(players)} {board or 'preflop'}, {trials:,} trials: spread {spread:.5f}, "
-              f"mean reported std_error {reported:.5f} (ratio {reported / spread:.2f})")
+        how = "deals" if results[0].boards == trials else "boards swept"
+        print(f"  {' vs '.join(players)} {board or 'preflop'}, {trials:,} trials ({how}): spread {spread:.6f}, "
+              f"mean reported std_error {reported:.6f} (ratio {reported / spread:.2f})")
 
 
 def main(argv: list[str] | None = None) -> int:

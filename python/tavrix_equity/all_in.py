@@ -9,6 +9,7 @@ of every pair of combos at once.
 from __future__ import annotations
 
 import contextlib
+import dataclasses
 import functools
 import math
 import os
@@ -169,8 +170,11 @@ def equity(
     trials=None counts every deal and every completion of the board exactly;
     heads-up, the engine takes the cheaper of counting deal by deal and
     sweeping each board for every pair of combos at once. trials=N samples N
-    random deals and boards (a given seed gives the same result for any
-    `threads`; seed=None draws one). threads=None uses every core. On each
+    random deals and boards; for two ranges, when a short pilot shows that
+    sampling boards and sweeping each for every pair of combos gives a
+    smaller standard error for the same work, it samples that many deals'
+    worth of boards instead. A given seed gives the same result for any
+    `threads`; seed=None draws one. threads=None uses every core. On each
     board the players with the best score share it equally.
 
     progress: True draws a bar on stderr; a callable progress(done, total) is
@@ -197,6 +201,7 @@ def equity(
     engine_players = _engine_players(spot, _mask([*board_cards, *dead_cards]))
     dead_mask = _mask(dead_cards)
     used_seed = None
+    std_error: list[float] | None = None
     with contextlib.ExitStack() as cleanup:
         if bar is not None:
             cleanup.callback(bar.close)
@@ -204,11 +209,22 @@ def equity(
             totals = _engine.exact_equity(engine_players, list(board_cards), dead_mask, threads_used, report)
         else:
             used_seed = _seed(seed)
-            totals = _engine.monte_carlo_equity(
-                engine_players, list(board_cards), dead_mask, trial_count, used_seed, threads_used, report)
+            swept = None
+            if len(spot) == 2 and all(isinstance(p, Range) for p in spot):
+                swept = _engine.monte_carlo_sweep(
+                    engine_players, list(board_cards), dead_mask, trial_count, used_seed, threads_used, report)
+            if swept is not None:
+                totals, std_error, _ = swept
+            else:
+                totals = _engine.monte_carlo_equity(
+                    engine_players, list(board_cards), dead_mask, trial_count, used_seed, threads_used, report)
+                std_error = None
     names = tuple(player_name(p) for p in spot)
     hands_only = not any(isinstance(p, Range) for p in spot)
-    return _result(totals, names, hands_only, trial_count, used_seed)
+    result = _result(totals, names, hands_only, trial_count, used_seed)
+    if trial_count is not None and std_error is not None:
+        result = dataclasses.replace(result, std_error=tuple(std_error))
+    return result
 
 
 def _result(
