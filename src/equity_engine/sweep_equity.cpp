@@ -171,9 +171,9 @@ struct SweepTotals {
 
 // Per slot, per side: exact sums over every completion.
 template <typename Sum, int Sides>
-SweepTotals<Sum, Sides> sweep_all(const EquityRequest& request, const SlotPlan& slots,
-                                           const SuitGroup& group, std::array<const Sum*, Sides> opponents,
-                                           unsigned threads, const KeepGoing& keep_going) {
+SweepTotals<Sum, Sides> sweep_all(const EquityRequest& request, const SlotPlan& slots, const SuitGroup& group,
+                                  std::array<const Sum*, Sides> opponents, unsigned threads,
+                                  const KeepGoing& keep_going) {
     const TableView tables = table_view();
     const CompletionPlan plan = plan_completions(request.board_mask() | request.dead_mask,
                                                  static_cast<int>(request.board.size()));
