@@ -7,7 +7,7 @@ import warnings
 import numpy as np
 import pytest
 
-from tavrix_equity import NoDealError, Range, combo_equity, equity, format_cards, hand_grid, parse_cards
+from tavrix_equity import NoDealError, _engine, Range, combo_equity, equity, format_cards, hand_grid, parse_cards
 
 SPOTS = [
     ("QQ+,AKs:0.5,T9s:0.3", "random:0.1,AA", "Ts9h4c", ""),
@@ -80,10 +80,14 @@ def test_an_error_in_progress_stops_the_call():
         combo_equity("random", "random", "Ts9h", progress=fail)
 
 
-def test_hand_grid_cells_are_class_equities():
+def test_hand_grid_cells_are_class_equities_counted_deal_by_deal():
     grid = hand_grid("QQ+,AKs", "Ts9h4c", threads=2)
+    board = list(parse_cards("Ts9h4c"))
     for name, cell in (("AA", (0, 0)), ("T9s", (4, 5)), ("72o", (12, 7))):
-        assert grid[cell] == pytest.approx(equity([name, "QQ+,AKs"], "Ts9h4c").equity[0], rel=1e-13)
+        players = [[(c, w) for c, w in Range(text).combos if not set(c) & set(board)] for text in (name, "QQ+,AKs")]
+        engine_players = [([c for c, _ in p], [w for _, w in p]) for p in players]
+        _, _, shares, _, boards = _engine.exact_equity(engine_players, board, 0, 2, None, "deals")
+        assert grid[cell] == pytest.approx(shares[0] / (_engine.SHARE_UNITS * boards), rel=1e-13)
 
 
 def test_old_call_forms_warn_and_still_work():
