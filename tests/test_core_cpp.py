@@ -13,7 +13,7 @@ NATIVE = Path(os.environ.get("TAVRIX_NATIVE_DIR", REPO / "build" / "native"))
 
 
 @pytest.mark.parametrize("binary", [SCRATCH / "tavrix_core_tests", NATIVE / "tavrix_engine_tests",
-                                    NATIVE / "tavrix_omaha_tests"], ids=lambda p: p.name)
+                                    NATIVE / "tavrix_omaha_tests", NATIVE / "tavrix_sweep_tests"], ids=lambda p: p.name)
 def test_cpp_program(binary):
     assert binary.exists(), f"{binary} is missing: run make test"
     result = subprocess.run([str(binary)], capture_output=True, text=True, timeout=300)

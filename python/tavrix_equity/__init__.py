@@ -13,6 +13,7 @@ from tavrix_equity.cards import (
 from tavrix_equity._version import __version__
 from tavrix_equity.all_in import NoDealError, equity
 from tavrix_equity.dealing import deal_cards
+from tavrix_equity.combo_tables import ComboEquity, ComboTable, combo_equity
 from tavrix_equity.grids import hand_grid
 from tavrix_equity.matrix import preflop_matrix
 from tavrix_equity.omaha_range import OmahaRange
@@ -28,6 +29,8 @@ __all__ = [
     "CARD_SUITS",
     "CATEGORY_NAMES",
     "HAND_CLASSES",
+    "ComboEquity",
+    "ComboTable",
     "EquityResult",
     "NoDealError",
     "OmahaRange",
@@ -35,6 +38,7 @@ __all__ = [
     "category",
     "category_name",
     "class_combos",
+    "combo_equity",
     "deal_cards",
     "equity",
     "format_cards",

@@ -131,6 +131,9 @@ def test_other_threads_run_while_the_engine_computes():
     "equity(['AA,KK,QQ,JJ'] * 8, trials=10**6, seed=1, threads=1)",
     "equity(['AsAhKsKh', 'random'], game='omaha-hi-lo', trials=10**11, seed=1)",
     "equity(['AsAhKsKh', 'random'], '2c7d9h', game='omaha')",
+    # Preflop board sweeps: seconds of work in items of a few milliseconds.
+    "equity(['random', 'random'], threads=1)",
+    "tavrix_equity.combo_equity('random', 'random:0.5', threads=2)",
 ])
 def test_ctrl_c_stops_a_long_call_quickly(call):
     code = (

@@ -23,6 +23,7 @@ HAND = Hand.from_hole_cards(51, 47)
 ROWS = np.array([[51, 47, 43, 39, 35], [0, 4, 8, 12, 17]], np.int64)
 KEYS, MASKS = np.array([HAND.key, 0xFFFFFFFF], np.uint64), np.zeros(2, np.uint64)
 PLAYERS = [([(51, 47)], [1.0]), ([(42, 41), (43, 40)], [1.0, 0.5])]
+CLASS_COMBOS = np.array([(51, 50), (51, 49), (51, 48), (50, 49), (50, 48), (49, 48)], np.uint8)  # AA
 
 
 def fails(call, *args):
@@ -48,6 +49,10 @@ CALLS = {
     "exact_equity": lambda: (_engine.exact_equity(PLAYERS, [0, 21, 30, 9], 0, 2),
                              fails(_engine.exact_equity, PLAYERS[:1], [], 0, 1)),
     "monte_carlo_equity": lambda: _engine.monte_carlo_equity(PLAYERS, [0, 21, 30], 0, 100, 5, 2),
+    "combo_sweep": lambda: (_engine.combo_sweep(*PLAYERS[0], *PLAYERS[1], [0, 21, 30, 9], 0, 2),
+                            fails(_engine.combo_sweep, [(51, 47)], [1.0], [(51, 46)], [1.0], [], 0, 1)),
+    "class_sweep": lambda: (_engine.class_sweep(CLASS_COMBOS, np.zeros(6, np.uint16), 1, 0, 2),
+                            fails(_engine.class_sweep, CLASS_COMBOS[:5], np.zeros(5, np.uint16), 1, 0, 2)),
     "heads_up_counts": lambda: (_engine.heads_up_counts(np.zeros((0, 4), np.uint8)),
                                 fails(_engine.heads_up_counts, np.array([[51, 51, 1, 2]], np.uint8))),
     "deal_rows": lambda: (_engine.deal_rows(50, 7, 1, 5, 2), fails(_engine.deal_rows, 1, 52, 1, 5)),
