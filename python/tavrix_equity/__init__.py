@@ -3,7 +3,9 @@
 Card text (parse_cards, format_cards), safe scoring of card arrays and hand
 words (score_cards, score_words), exact and Monte Carlo equity of hands and
 ranges (equity, Range, hand_grid), the preflop matrix on local processes or a
-Dask cluster (preflop_matrix) and charts (plot_grid).
+Dask cluster (preflop_matrix), charts (plot_grid, plot_equity_distribution),
+and reading a range on a board (breakdown, equity_distribution,
+showdown_categories, starting_hand_ranking, Range.top).
 """
 
 from tavrix_equity.cards import (
@@ -13,7 +15,12 @@ from tavrix_equity._version import __version__
 from tavrix_equity.all_in import NoDealError, equity
 from tavrix_equity.grids import hand_grid
 from tavrix_equity.matrix import preflop_matrix
+from tavrix_equity.distribution import EquityDistribution, RangeEquity, equity_distribution
+from tavrix_equity.distribution_plot import plot_equity_distribution
 from tavrix_equity.plot import plot_grid
+from tavrix_equity.range_breakdown import BREAKDOWN_CLASSES, Breakdown, breakdown
+from tavrix_equity.showdowns import ShowdownCategories, showdown_categories
+from tavrix_equity.starting_hands import starting_hand_ranking
 from tavrix_equity.ranges import HAND_CLASSES, Range, class_combos, grid_position, hand_class
 from tavrix_equity.result import EquityResult
 from tavrix_equity.scoring import score_cards, score_words
@@ -24,4 +31,6 @@ __all__ = [
     "EquityResult", "NoDealError", "Range",
     "category", "category_name", "class_combos", "equity", "format_cards", "grid_position",
     "hand_class", "hand_grid", "parse_cards", "plot_grid", "preflop_matrix", "score_cards", "score_words",
+    "BREAKDOWN_CLASSES", "Breakdown", "EquityDistribution", "RangeEquity", "ShowdownCategories",
+    "breakdown", "equity_distribution", "plot_equity_distribution", "showdown_categories", "starting_hand_ranking",
 ]

@@ -6,6 +6,7 @@ import numpy as np
 import numpy.typing as npt
 
 from tavrix_equity.all_in import CardsLike, NoDealError, PlayerLike, _player, _seed, cards_of, equity
+from tavrix_equity.notebook_views import as_hand_grid
 from tavrix_equity.ranges import HAND_CLASSES, Range, grid_position
 
 __all__ = ["hand_grid"]
@@ -37,4 +38,5 @@ def hand_grid(
         except NoDealError:
             continue
         grid[grid_position(name)] = result.equity[0]
-    return grid
+    shown: npt.NDArray[np.float64] = as_hand_grid(grid)
+    return shown

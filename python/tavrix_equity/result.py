@@ -45,6 +45,11 @@ class EquityResult:
         boards = f"{self.boards:,}" if isinstance(self.boards, int) else f"{self.boards:,.6g}"
         return f"EquityResult({shares}; {how}, {boards} boards)"
 
+    def _repr_html_(self) -> str:
+        from tavrix_equity.notebook_views import result_html
+
+        return result_html(self)
+
     def as_dict(self) -> dict[str, object]:
         """The result as plain JSON-ready values."""
         return {field: getattr(self, field) for field in self.__dataclass_fields__}
