@@ -42,7 +42,9 @@ def starting_hand_ranking(opponents: int = 1) -> tuple[str, ...]:
 
 @lru_cache(maxsize=1024)
 def _top(fraction: float, opponents: int) -> Range:
-    wanted = fraction * ALL_COMBOS
+    # Rounded so that a fraction meant as a whole number of combos (6 / 1326)
+    # does not leave a last class of weight 1e-16.
+    wanted = round(fraction * ALL_COMBOS, 9)
     items: list[str] = []
     taken = 0
     for name in _ranking(opponents):
