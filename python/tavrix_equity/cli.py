@@ -3,6 +3,8 @@
     tavrix-equity AsKs QhQd [--board 2h7d9s] [--dead 3c] [--trials N] [--seed S] [--threads T] [--json]
     tavrix-equity grid VS [--board CARDS] [--dead CARDS] [--trials N] [--seed S] --png FILE
     tavrix-equity matrix --out FILE.npy [--workers N] [--scheduler ADDRESS] [--checkpoint FILE]
+    tavrix-equity breakdown RANGE --board CARDS [--vs RANGE] [--json]
+    tavrix-equity distribution HERO VILLAIN --board CARDS --png FILE
 
 Output is a table for people, or JSON with --json. Bad input is one line on
 stderr and exit status 2.
@@ -22,6 +24,7 @@ from typing import NoReturn
 import numpy as np
 import numpy.typing as npt
 
+from tavrix_equity import cli_ranges
 from tavrix_equity.result import EquityResult
 
 __all__ = ["main"]
@@ -160,6 +163,8 @@ def _run_matrix(args: argparse.Namespace) -> None:
 SUBCOMMANDS: dict[str, tuple[Callable[[], argparse.ArgumentParser], Callable[[argparse.Namespace], None]]] = {
     "grid": (_grid_parser, _run_grid),
     "matrix": (_matrix_parser, _run_matrix),
+    "breakdown": (cli_ranges.breakdown_parser, cli_ranges.run_breakdown),
+    "distribution": (cli_ranges.distribution_parser, cli_ranges.run_distribution),
 }
 
 
