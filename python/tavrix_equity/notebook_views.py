@@ -112,8 +112,27 @@ def distribution_html(d: EquityDistribution) -> str:
     return _table(["equity", "hero", "villain"], rows, f"{d.hero.range} vs {d.villain.range} on {d.board or '(none)'}")
 
 
-class HandGrid(np.ndarray):  # type: ignore[type-arg]
-    """A 13 x 13 float64 chart that a notebook shows as a coloured grid; otherwise a plain array."""
+class HandGrid(np.ndarray):
+    """A 13 x 13 float64 chart that a notebook shows as a coloured grid; otherwise a plain array.
+
+    Anything taken from it that is not a whole chart (a row, a cell, a sum)
+    is a plain ndarray or scalar again.
+    """
+
+    def __array_wrap__(self, array: Any, context: Any = None, return_scalar: bool = False) -> Any:
+        if array.shape == (13, 13) and array.dtype.kind == "f":
+            return super().__array_wrap__(array, context, return_scalar)
+        plain = np.asarray(array)
+        return plain[()] if return_scalar or plain.ndim == 0 else plain
+
+    def __getitem__(self, key: Any) -> Any:
+        item = super().__getitem__(key)
+        if isinstance(item, np.ndarray) and item.shape != (13, 13):
+            return item.view(np.ndarray)
+        return item
+
+    def __repr__(self) -> str:
+        return repr(np.asarray(self))
 
     def _repr_html_(self) -> str | None:
         if self.shape != (13, 13):
