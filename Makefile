@@ -76,6 +76,7 @@ bench: build $(NATIVE_STAMP) $(BENCH_STAMP)
 	$(PY) bench/bench_scoring.py
 	$(NATIVE)/tavrix_equity_bench
 	$(PY) bench/bench_equity.py
+	$(PY) bench/bench_range_reading.py
 
 # The preflop matrix: speed-ups of 2 local workers and of a 2-worker Dask
 # LocalCluster over 1 (about 5 minutes), then the full 169 x 169 run, timed.
