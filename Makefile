@@ -51,7 +51,7 @@ NATIVE_STAMP := $(NATIVE)/.built
 $(NATIVE_STAMP): $(MODULE_STAMP)
 	$(VENV)/bin/cmake -S . -B $(NATIVE) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
 	    -DTAVRIX_GENERATE_TABLES=OFF -DPython_EXECUTABLE=$(abspath $(PY)) > /dev/null
-	$(VENV)/bin/cmake --build $(NATIVE) --target tavrix_engine_tests tavrix_score_bench tavrix_equity_bench > /dev/null
+	$(VENV)/bin/cmake --build $(NATIVE) --target tavrix_engine_tests tavrix_sweep_tests tavrix_score_bench tavrix_equity_bench > /dev/null
 	@touch $@
 
 test: build $(SCRATCH_STAMP) $(NATIVE_STAMP)

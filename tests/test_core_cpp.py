@@ -12,7 +12,7 @@ SCRATCH = Path(os.environ.get("TAVRIX_SCRATCH_MODULE_DIR", REPO / "build" / "scr
 NATIVE = Path(os.environ.get("TAVRIX_NATIVE_DIR", REPO / "build" / "native"))
 
 
-@pytest.mark.parametrize("binary", [SCRATCH / "tavrix_core_tests", NATIVE / "tavrix_engine_tests"], ids=lambda p: p.name)
+@pytest.mark.parametrize("binary", [SCRATCH / "tavrix_core_tests", NATIVE / "tavrix_engine_tests", NATIVE / "tavrix_sweep_tests"], ids=lambda p: p.name)
 def test_cpp_program(binary):
     assert binary.exists(), f"{binary} is missing: run make test"
     result = subprocess.run([str(binary)], capture_output=True, text=True, timeout=300)

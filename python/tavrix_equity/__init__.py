@@ -2,10 +2,11 @@
 
 Card text (parse_cards, format_cards), safe scoring of card arrays and hand
 words (score_cards, score_words), exact and Monte Carlo equity of hands and
-ranges (equity, Range, hand_grid), the preflop matrix on local processes or a
-Dask cluster (preflop_matrix), charts (plot_grid, plot_equity_distribution),
-and reading a range on a board (breakdown, equity_distribution,
-showdown_categories, starting_hand_ranking, Range.top).
+ranges (equity, Range, hand_grid), per-combo equities of a heads-up matchup
+(combo_equity), the preflop matrix on local processes or a Dask cluster
+(preflop_matrix), charts (plot_grid, plot_equity_distribution), and reading a
+range on a board (breakdown, equity_distribution, showdown_categories,
+starting_hand_ranking, Range.top).
 """
 
 from tavrix_equity.cards import (
@@ -13,6 +14,7 @@ from tavrix_equity.cards import (
 )
 from tavrix_equity._version import __version__
 from tavrix_equity.all_in import NoDealError, equity
+from tavrix_equity.combo_tables import ComboEquity, ComboTable, combo_equity
 from tavrix_equity.grids import hand_grid
 from tavrix_equity.matrix import preflop_matrix
 from tavrix_equity.distribution import EquityDistribution, RangeEquity, equity_distribution
@@ -28,8 +30,8 @@ from tavrix_equity.scoring import score_cards, score_words
 __all__ = [
     "__version__",
     "CARD_RANKS", "CARD_SUITS", "CATEGORY_NAMES", "HAND_CLASSES",
-    "EquityResult", "NoDealError", "Range",
-    "category", "category_name", "class_combos", "equity", "format_cards", "grid_position",
+    "ComboEquity", "ComboTable", "EquityResult", "NoDealError", "Range",
+    "category", "category_name", "class_combos", "combo_equity", "equity", "format_cards", "grid_position",
     "hand_class", "hand_grid", "parse_cards", "plot_grid", "preflop_matrix", "score_cards", "score_words",
     "BREAKDOWN_CLASSES", "Breakdown", "EquityDistribution", "RangeEquity", "ShowdownCategories",
     "breakdown", "equity_distribution", "plot_equity_distribution", "showdown_categories", "starting_hand_ranking",

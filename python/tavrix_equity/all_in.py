@@ -1,11 +1,14 @@
 """All-in equity of two to ten players, each a hand or a range: exact or Monte Carlo.
 
 The engine runs on worker threads with the interpreter's lock released; the
-calling thread checks for Ctrl-C every few milliseconds.
+calling thread checks for Ctrl-C every few milliseconds. Heads-up exact jobs
+take whichever engine path costs less: deal by deal, or one sweep per board
+of every pair of combos at once.
 """
 
 from __future__ import annotations
 
+import contextlib
 import math
 import os
 import secrets
@@ -13,6 +16,8 @@ from collections.abc import Iterable, Sequence
 from typing import Union
 
 from tavrix_equity import _engine
+from tavrix_equity._deprecation import keyword_renamed
+from tavrix_equity._progress import ProgressArg, progress_reporter
 from tavrix_equity.cards import DECK_SIZE, checked_int, format_cards, parse_cards, positive_int
 from tavrix_equity.ranges import Range
 from tavrix_equity.result import EquityResult
@@ -21,14 +26,11 @@ __all__ = ["equity", "CardsLike", "PlayerLike", "NoDealError"]
 
 CardsLike = Union[str, Iterable[int], Iterable[str]]
 PlayerLike = Union[str, Range, Sequence[int], Sequence[str]]
+Player = Union[tuple[int, int], Range]
 
-MIN_PLAYERS, MAX_PLAYERS = 2, 10
-BOARD_CARDS = 5
 SEED_LIMIT = 1 << 64
-
-
-class NoDealError(ValueError):
-    """No deal is possible: a range is empty, or the ranges always share a card."""
+# Raised by the engine itself, whose condition it is: a ValueError.
+NoDealError = _engine.NoDealError
 
 
 def cards_of(value: CardsLike, what: str) -> tuple[int, ...]:
@@ -96,89 +98,108 @@ def _mask(cards: Iterable[int]) -> int:
     return sum(1 << card for card in cards)
 
 
-def _engine_players(
-    players: list[tuple[int, int] | Range], fixed: int
-) -> list[tuple[list[tuple[int, int]], list[float]]]:
-    """Each player's combos and weights, without those that use a card already in play."""
+def _engine_players(players: list[Player], fixed: int) -> list[tuple[list[tuple[int, int]], list[float]]]:
+    """Each player's combos and weights, without those that use a board or dead card."""
     engine_players = []
-    for number, player in enumerate(players, 1):
+    for player in players:
         if isinstance(player, Range):
             kept = [(combo, w) for combo, w in player.combos if not fixed & _mask(combo)]
-            if not kept:
-                why = "is empty" if len(player) == 0 else "has no combo left beside the board, dead cards and hands"
-                raise NoDealError(f"player {number}'s range {str(player)!r} {why}")
             engine_players.append(([combo for combo, _ in kept], [w for _, w in kept]))
         else:
             engine_players.append(([player], [1.0]))
     return engine_players
 
 
+def read_spot(values: Sequence[PlayerLike], board: CardsLike, dead: CardsLike) -> tuple[
+        list[Player], tuple[int, ...], tuple[int, ...]]:
+    """The players, board and dead cards of a job, checked against each other."""
+    players = [_player(value, number) for number, value in enumerate(values, 1)]
+    board_cards = cards_of(board, "board")
+    if len(board_cards) > _engine.BOARD_CARDS:
+        raise ValueError(f"a board has at most {_engine.BOARD_CARDS} cards, not {len(board_cards)}")
+    dead_cards = cards_of(dead, "dead cards")
+    in_play: list[int] = [*board_cards, *dead_cards]
+    for player in players:
+        if not isinstance(player, Range):
+            in_play.extend(player)
+    _refuse_duplicates(in_play)
+    needed = _engine.BOARD_CARDS - len(board_cards)
+    left = DECK_SIZE - len(board_cards) - len(dead_cards) - _engine.HAND_CARDS * len(players)
+    if left < needed:
+        raise ValueError(f"too few cards left to complete the board: {max(left, 0)} left, {needed} needed")
+    return players, board_cards, dead_cards
+
+
+def thread_count(threads: object) -> int:
+    """The worker threads to use: every core for None."""
+    return min(default_threads() if threads is None else positive_int(threads, "threads"), 1024)
+
+
+def player_name(player: Player) -> str:
+    return str(player) if isinstance(player, Range) else format_cards(player)
+
+
+@keyword_renamed("hands", "players")
 def equity(
-    hands: Sequence[PlayerLike],
+    players: Sequence[PlayerLike],
     board: CardsLike = "",
     dead: CardsLike = "",
     *,
     trials: int | None = None,
     seed: int | None = None,
     threads: int | None = None,
+    progress: ProgressArg = None,
 ) -> EquityResult:
-    """equity(hands, board="", dead="", *, trials=None, seed=None, threads=None) -> EquityResult
+    """equity(players, board="", dead="", *, trials=None, seed=None, threads=None, progress=None) -> EquityResult
 
-    `hands`: 2 to 10 players, each a two-card hand (text such as "AsKs" or a
-    pair of card indices) or a range (a Range, or range text such as
+    `players`: 2 to 10 players, each a two-card hand (text such as "AsKs" or
+    a pair of card indices) or a range (a Range, or range text such as
     "QQ+,AKs"). `board`: 0 to 5 cards; `dead`: cards out of play; each as text
-    or card indices.
+    or card indices. (`hands=`, the old name of `players`, still works and
+    warns.)
 
     trials=None counts every deal and every completion of the board exactly;
-    trials=N samples N random deals and boards (a given seed gives the same
-    result for any `threads`; seed=None draws one). threads=None uses every
-    core. On each board the players with the best score share it equally.
-    Raises ValueError for a card given twice, a hand that is not two cards,
-    more than 5 board cards, fewer than 2 or more than 10 players, too few
-    cards left to complete the board, or trials below 1.
+    heads-up, the engine takes the cheaper of counting deal by deal and
+    sweeping each board for every pair of combos at once. trials=N samples N
+    random deals and boards (a given seed gives the same result for any
+    `threads`; seed=None draws one). threads=None uses every core. On each
+    board the players with the best score share it equally.
+
+    progress: True draws a bar on stderr; a callable progress(done, total) is
+    called with the engine's work items as they finish, last with done ==
+    total.
+
+    Raises NoDealError (a ValueError) when no deal is possible, and
+    ValueError for a card given twice, a hand that is not two cards, more
+    than 5 board cards, fewer than 2 or more than 10 players, too few cards
+    left to complete the board, or trials below 1.
     """
-    if isinstance(hands, (str, bytes)) or not isinstance(hands, Iterable):
-        raise TypeError("hands must be a sequence of hands or ranges, one per player")
-    hands = list(hands)
-    if not MIN_PLAYERS <= len(hands) <= MAX_PLAYERS:
-        raise ValueError(f"equity needs 2 to 10 players, not {len(hands)}")
-    players = [_player(hand, number) for number, hand in enumerate(hands, 1)]
-    board_cards = cards_of(board, "board")
-    if len(board_cards) > BOARD_CARDS:
-        raise ValueError(f"a board has at most 5 cards, not {len(board_cards)}")
-    dead_cards = cards_of(dead, "dead cards")
+    if isinstance(players, (str, bytes)) or not isinstance(players, Iterable):
+        raise TypeError("players must be a sequence of hands or ranges, one per player")
+    values = list(players)
+    if not _engine.MIN_PLAYERS <= len(values) <= _engine.MAX_PLAYERS:
+        raise ValueError(f"equity needs {_engine.MIN_PLAYERS} to {_engine.MAX_PLAYERS} players, not {len(values)}")
+    spot, board_cards, dead_cards = read_spot(values, board, dead)
     trial_count = None if trials is None else positive_int(trials, "trials")
     if trial_count is not None and trial_count > _engine.MAX_TRIALS:
         raise ValueError(f"trials must be at most {_engine.MAX_TRIALS:,}, not {trial_count:,}")
-    thread_count = default_threads() if threads is None else positive_int(threads, "threads")
+    threads_used = thread_count(threads)
+    report, bar = progress_reporter(progress, "equity", "items")
 
-    in_play: list[int] = [*board_cards, *dead_cards]
-    for player in players:
-        if not isinstance(player, Range):
-            in_play.extend(player)
-    _refuse_duplicates(in_play)
-    left = DECK_SIZE - len(board_cards) - len(dead_cards) - 2 * len(players)
-    if left < BOARD_CARDS - len(board_cards):
-        raise ValueError(f"too few cards left to complete the board: {max(left, 0)} left, "
-                         f"{BOARD_CARDS - len(board_cards)} needed")
-
-    engine_players = _engine_players(players, _mask(in_play))
+    engine_players = _engine_players(spot, _mask([*board_cards, *dead_cards]))
     dead_mask = _mask(dead_cards)
-    threads_used = min(thread_count, 1024)
     used_seed = None
-    try:
+    with contextlib.ExitStack() as cleanup:
+        if bar is not None:
+            cleanup.callback(bar.close)
         if trial_count is None:
-            totals = _engine.exact_equity(engine_players, list(board_cards), dead_mask, threads_used)
+            totals = _engine.exact_equity(engine_players, list(board_cards), dead_mask, threads_used, report)
         else:
             used_seed = _seed(seed)
             totals = _engine.monte_carlo_equity(
-                engine_players, list(board_cards), dead_mask, trial_count, used_seed, threads_used)
-    except ValueError as error:
-        if str(error).startswith("no possible deal"):
-            raise NoDealError(str(error)) from None
-        raise
-    names = tuple(str(p) if isinstance(p, Range) else format_cards(p) for p in players)
-    hands_only = not any(isinstance(p, Range) for p in players)
+                engine_players, list(board_cards), dead_mask, trial_count, used_seed, threads_used, report)
+    names = tuple(player_name(p) for p in spot)
+    hands_only = not any(isinstance(p, Range) for p in spot)
     return _result(totals, names, hands_only, trial_count, used_seed)
 
 

@@ -8,10 +8,10 @@ from typing import Final
 import numpy as np
 import numpy.typing as npt
 
-from tavrix_equity._combo_tables import PlayerTable, combo_tables
 from tavrix_equity._live_combos import as_range
 from tavrix_equity.all_in import CardsLike, cards_of
 from tavrix_equity.cards import format_cards
+from tavrix_equity.combo_tables import ComboTable, combo_equity
 from tavrix_equity.ranges import Range
 
 __all__ = ["EQUITY_BUCKETS", "EquityDistribution", "RangeEquity", "equity_distribution"]
@@ -85,7 +85,7 @@ class EquityDistribution:
         return distribution_html(self)
 
 
-def _sorted_side(r: Range, table: PlayerTable) -> RangeEquity:
+def _sorted_side(r: Range, table: ComboTable) -> RangeEquity:
     met = table.boards > 0
     combos, weights, equity = table.combos[met], table.weights[met], table.equity[met]
     # Highest equity first; ties keep the range's own order.
@@ -110,8 +110,8 @@ def equity_distribution(
     """
     hero_range, villain_range = as_range(hero, "hero"), as_range(villain, "villain")
     board_cards, dead_cards = cards_of(board, "board"), cards_of(dead, "dead cards")
-    hero_table, villain_table = combo_tables(hero_range, villain_range, board_cards, dead_cards, threads)
+    tables = combo_equity(hero_range, villain_range, board_cards, dead_cards, threads=threads)
     return EquityDistribution(
-        _sorted_side(hero_range, hero_table), _sorted_side(villain_range, villain_table),
+        _sorted_side(hero_range, tables.hero), _sorted_side(villain_range, tables.villain),
         format_cards(board_cards), format_cards(dead_cards),
     )

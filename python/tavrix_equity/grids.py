@@ -2,41 +2,92 @@
 
 from __future__ import annotations
 
+import contextlib
+
 import numpy as np
 import numpy.typing as npt
 
-from tavrix_equity.all_in import CardsLike, NoDealError, PlayerLike, _player, _seed, cards_of, equity
+from tavrix_equity import _engine
+from tavrix_equity._deprecation import options_by_keyword
+from tavrix_equity._progress import Progress, ProgressArg, progress_reporter
+from tavrix_equity.all_in import CardsLike, NoDealError, PlayerLike, _mask, _seed, equity, read_spot, thread_count
+from tavrix_equity.combo_tables import _live_combos
 from tavrix_equity.notebook_views import as_hand_grid
-from tavrix_equity.ranges import HAND_CLASSES, Range, grid_position
+from tavrix_equity.ranges import HAND_CLASSES, Range, class_combos, grid_position
 
 __all__ = ["hand_grid"]
 
+# Every combo, class by class in HAND_CLASSES order, and the chart cell of each.
+_ALL_COMBOS = [combo for name in HAND_CLASSES for combo in class_combos(name)]
+_COMBO_CELL = np.array([grid_position(name)[0] * 13 + grid_position(name)[1]
+                        for name in HAND_CLASSES for _ in class_combos(name)], dtype=np.intp)
 
+
+@options_by_keyword(3, ("trials", "seed"))
 def hand_grid(
     vs: PlayerLike,
     board: CardsLike = "",
     dead: CardsLike = "",
+    *,
     trials: int | None = None,
     seed: int | None = None,
+    threads: int | None = None,
+    progress: ProgressArg = None,
 ) -> npt.NDArray[np.float64]:
-    """hand_grid(vs, board="", dead="", trials=None, seed=None) -> float64 array (13, 13)
+    """hand_grid(vs, board="", dead="", *, trials=None, seed=None, threads=None, progress=None) -> float64 (13, 13)
 
     Each cell is the equity of that starting-hand class, taken as a range,
     against `vs` (a hand or a range), laid out as Range.grid(); NaN where no
-    deal is possible. `trials` applies to each cell (one seed for all cells,
-    drawn when None).
+    deal is possible. Exact (trials=None) is one engine run that sweeps every
+    board for all 1,326 combos at once. With `trials`, each cell is a Monte
+    Carlo run of that many trials (one seed for all cells, drawn when None).
+    (trials and seed given by position still work and warn.)
+
+    threads=None uses every core. progress: True draws a bar on stderr; a
+    callable progress(done, total) is called as work finishes, last with
+    done == total.
     """
-    board_cards = cards_of(board, "board")
-    dead_cards = cards_of(dead, "dead cards")
-    cell_seed = None if trials is None else _seed(seed)
-    # Read once, not once per class: range text is parsed into a Range here.
-    opponent = _player(vs, 2)
-    grid = np.full((13, 13), np.nan)
-    for name in HAND_CLASSES:
+    spot, board_cards, dead_cards = read_spot(["random", vs], board, dead)
+    threads_used = thread_count(threads)
+    report, bar = progress_reporter(progress, "hand grid", "items")
+    with contextlib.ExitStack() as cleanup:
+        if bar is not None:
+            cleanup.callback(bar.close)
+        if trials is not None:
+            return as_hand_grid(_sampled_grid(spot[1], board_cards, dead_cards, trials, seed, threads_used, report))
+        fixed = _mask([*board_cards, *dead_cards])
+        live = [not fixed & _mask(combo) for combo in _ALL_COMBOS]
+        combos = [combo for combo, keep in zip(_ALL_COMBOS, live) if keep]
+        villain_combos, villain_weights = _live_combos(spot[1], fixed)
         try:
-            result = equity([Range(name), opponent], board_cards, dead_cards, trials=trials, seed=cell_seed)
+            (wins, ties, boards), _ = _engine.combo_sweep(
+                combos, [1.0] * len(combos), villain_combos, villain_weights, list(board_cards), _mask(dead_cards),
+                threads_used, report)
+        except NoDealError:
+            return as_hand_grid(np.full((13, 13), np.nan))
+    cells = _COMBO_CELL[np.array(live)]
+    halves = np.bincount(cells, weights=wins + ties / 2, minlength=169)
+    met = np.bincount(cells, weights=boards, minlength=169)
+    grid = np.full(169, np.nan)
+    np.divide(halves, met, out=grid, where=met > 0)
+    # A plain array that a notebook shows as a coloured chart.
+    shown: npt.NDArray[np.float64] = as_hand_grid(grid.reshape(13, 13))
+    return shown
+
+
+def _sampled_grid(
+    opponent: tuple[int, int] | Range, board: tuple[int, ...], dead: tuple[int, ...], trials: int,
+    seed: int | None, threads: int, report: Progress | None,
+) -> npt.NDArray[np.float64]:
+    cell_seed = _seed(seed)
+    grid = np.full((13, 13), np.nan)
+    for done, name in enumerate(HAND_CLASSES, 1):
+        try:
+            result = equity([Range(name), opponent], board, dead, trials=trials, seed=cell_seed, threads=threads)
         except NoDealError:
             continue
+        finally:
+            if report is not None:
+                report(done, len(HAND_CLASSES))
         grid[grid_position(name)] = result.equity[0]
-    shown: npt.NDArray[np.float64] = as_hand_grid(grid)
-    return shown
+    return grid

@@ -14,10 +14,11 @@ import numpy as np
 import numpy.typing as npt
 
 from tavrix_equity import _engine
-from tavrix_equity._combo_tables import checked_board, combo_tables
+from tavrix_equity._board_checks import checked_board
 from tavrix_equity._live_combos import as_range, card_mask_of, live_combos
 from tavrix_equity.all_in import CardsLike, NoDealError
 from tavrix_equity.cards import format_cards
+from tavrix_equity.combo_tables import combo_equity
 from tavrix_equity.ranges import Range
 
 __all__ = ["BREAKDOWN_CLASSES", "MADE_HAND_CLASSES", "DRAW_CLASSES", "Breakdown", "breakdown"]
@@ -110,7 +111,9 @@ def breakdown(
     if vs is not None:
         opponent = as_range(vs, "vs")
         vs_text = str(opponent)
-        hero, _ = combo_tables(r, opponent, board_cards, dead_cards, None)
+        hero = combo_equity(r, opponent, board_cards, dead_cards).hero
+        # Both list the range's live combos in Range.combos order.
+        assert np.array_equal(hero.combos, combos)
         # Combos that never meet the opponent's range carry no equity.
         met = np.isfinite(hero.equity)
         class_equity = {}

@@ -10,12 +10,8 @@ import numpy as np
 import numpy.typing as npt
 
 from tavrix_equity import _engine
-from tavrix_equity.all_in import (
-    BOARD_CARDS, MAX_PLAYERS, MIN_PLAYERS, CardsLike, NoDealError, PlayerLike, _engine_players, _mask,
-    _player, _refuse_duplicates, _seed, cards_of, default_threads,
-)
-from tavrix_equity.cards import DECK_SIZE, positive_int
-from tavrix_equity.ranges import Range
+from tavrix_equity.all_in import CardsLike, PlayerLike, _engine_players, _mask, _seed, read_spot, thread_count
+from tavrix_equity.cards import positive_int
 
 __all__ = ["ShowdownCategories", "showdown_categories"]
 
@@ -54,35 +50,18 @@ def showdown_categories(
     if isinstance(players, (str, bytes)) or not isinstance(players, Iterable):
         raise TypeError("players must be a sequence of hands or ranges, one per player")
     given = list(players)
-    if not MIN_PLAYERS <= len(given) <= MAX_PLAYERS:
-        raise ValueError(f"showdown_categories needs 2 to 10 players, not {len(given)}")
-    parsed = [_player(p, number) for number, p in enumerate(given, 1)]
-    board_cards = cards_of(board, "board")
-    if len(board_cards) > BOARD_CARDS:
-        raise ValueError(f"a board has at most 5 cards, not {len(board_cards)}")
-    dead_cards = cards_of(dead, "dead cards")
+    if not _engine.MIN_PLAYERS <= len(given) <= _engine.MAX_PLAYERS:
+        raise ValueError(f"showdown_categories needs {_engine.MIN_PLAYERS} to {_engine.MAX_PLAYERS} players, "
+                         f"not {len(given)}")
+    spot, board_cards, dead_cards = read_spot(given, board, dead)
     trial_count = 0 if trials is None else positive_int(trials, "trials")
     if trial_count > _engine.MAX_TRIALS:
         raise ValueError(f"trials must be at most {_engine.MAX_TRIALS:,}, not {trial_count:,}")
-    thread_count = min(default_threads() if threads is None else positive_int(threads, "threads"), 1024)
-    in_play = [*board_cards, *dead_cards]
-    for p in parsed:
-        if not isinstance(p, Range):
-            in_play.extend(p)
-    _refuse_duplicates(in_play)
-    left = DECK_SIZE - len(board_cards) - len(dead_cards) - 2 * len(parsed)
-    if left < BOARD_CARDS - len(board_cards):
-        raise ValueError(f"too few cards left to complete the board: {max(left, 0)} left, "
-                         f"{BOARD_CARDS - len(board_cards)} needed")
-    engine_players = _engine_players(parsed, _mask(in_play))
+    threads_used = thread_count(threads)
+    engine_players = _engine_players(spot, _mask([*board_cards, *dead_cards]))
     used_seed = _seed(seed) if trial_count else 0
-    try:
-        final, winning, boards = _engine.showdown_categories(
-            engine_players, list(board_cards), _mask(dead_cards), trial_count, used_seed, thread_count)
-    except ValueError as error:
-        if str(error).startswith("no possible deal"):
-            raise NoDealError(str(error)) from None
-        raise
+    final, winning, boards = _engine.showdown_categories(
+        engine_players, list(board_cards), _mask(dead_cards), trial_count, used_seed, threads_used)
     final /= boards
     winning /= boards
     return ShowdownCategories(final, winning)

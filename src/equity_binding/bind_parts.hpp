@@ -7,5 +7,7 @@
 namespace tavrix::binding {
 
 void bind_breakdown(nanobind::module_& m);
+// The board sweep: per-combo sums of a heads-up matchup.
+void bind_sweep(nanobind::module_& m);
 
 }  // namespace tavrix::binding

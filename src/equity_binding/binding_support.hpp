@@ -5,12 +5,14 @@
 
 #include <nanobind/nanobind.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 
 #include "equity_engine/equity_runs.hpp"
 #include "equity_engine/parallel_runner.hpp"
@@ -115,6 +117,45 @@ auto without_lock(Work&& work) {
         return work(keep_going);
     } catch (const Cancelled&) {
         if (interrupted) throw nb::python_error();
+        throw;
+    }
+}
+
+// without_lock that also reports progress: `progress` (None, or a callable
+// progress(done, total)) is called from this thread, lock held, with the work
+// items the engine's runs have finished, at each poll where that number
+// changed and once more at the end with done == total. An exception from it
+// stops the work and is what the caller sees.
+template <typename Work>
+auto with_progress(nb::handle progress, Work&& work) {
+    if (progress.is_none()) return without_lock(std::forward<Work>(work));
+    equity::ProgressCount count;
+    std::uint64_t reported = 0;
+    bool failed = false;
+    auto report = [&](std::uint64_t done, std::uint64_t total) {
+        reported = done;
+        const nb::object result = nb::steal(PyObject_CallFunction(progress.ptr(), "KK", static_cast<unsigned long long>(done),
+                                                                  static_cast<unsigned long long>(total)));
+        return result.is_valid();
+    };
+    try {
+        auto result = without_lock([&](const KeepGoing& keep_going) {
+            const equity::ProgressScope scope(count);
+            const KeepGoing keep_going_and_report = [&] {
+                if (!keep_going()) return false;
+                const std::uint64_t done = count.done.load(std::memory_order_relaxed);
+                if (done == reported) return true;
+                const nb::gil_scoped_acquire lock;
+                failed = !report(done, count.total.load(std::memory_order_relaxed));
+                return !failed;
+            };
+            return work(keep_going_and_report);
+        });
+        const std::uint64_t total = std::max<std::uint64_t>(count.total.load(), 1);
+        if (!report(total, total)) throw nb::python_error();
+        return result;
+    } catch (const Cancelled&) {
+        if (failed) throw nb::python_error();
         throw;
     }
 }

@@ -17,6 +17,7 @@
 #include "equity_engine/batch_scoring.hpp"
 #include "equity_engine/equity_runs.hpp"
 #include "equity_engine/parallel_runner.hpp"
+#include "equity_engine/sweep_equity.hpp"
 #include "equity_engine/table_view.hpp"
 #include "hand_evaluator/panic.hpp"
 
@@ -69,6 +70,7 @@ nb::object score_card_rows_binding(nb::handle card_array, unsigned threads) {
 // The Python types of the equity functions' players and results, for the stubs.
 #define PLAYERS "collections.abc.Sequence[tuple[collections.abc.Sequence[tuple[int, int]], collections.abc.Sequence[float]]]"
 #define TOTALS "tuple[list[float], list[float], list[float], list[float], float]"
+#define PROGRESS "collections.abc.Callable[[int, int], object] | None"
 
 using PlayersArg = std::vector<std::pair<std::vector<std::pair<std::uint8_t, std::uint8_t>>, std::vector<double>>>;
 
@@ -78,6 +80,10 @@ using PlayersArg = std::vector<std::pair<std::vector<std::pair<std::uint8_t, std
 // bind_<topic>(nb::module_&) call here, declared in bind_parts.hpp.
 NB_MODULE(_engine, m) {
     m.doc() = "The tavrix equity engine (internal: use the tavrix_equity package).";
+    m.attr("MIN_PLAYERS") = MIN_PLAYERS;
+    m.attr("MAX_PLAYERS") = MAX_PLAYERS;
+    m.attr("BOARD_CARDS") = BOARD_CARDS;
+    m.attr("HAND_CARDS") = HAND_CARDS;
     m.attr("SHARE_UNITS") = SHARE_UNITS;
     m.attr("TRIALS_PER_BLOCK") = TRIALS_PER_BLOCK;
     m.attr("MAX_TRIALS") = MAX_TRIALS;
@@ -92,6 +98,10 @@ NB_MODULE(_engine, m) {
             PyErr_SetString(PyExc_RuntimeError, panic.message().c_str());
         }
     });
+    // The one error a caller may want to tell apart from bad input.
+    nb::exception<NoDeal>(m, "NoDealError", PyExc_ValueError)
+        .doc() = "No deal is possible: a range is empty, or the ranges always share a card.";
+    bind_sweep(m);
 
     m.def("score_card_rows", &score_card_rows_binding, "cards"_a, "threads"_a = 1,
           nb::sig("def score_card_rows(cards: numpy.typing.NDArray[numpy.int64] | numpy.typing.NDArray[numpy.uint8], "
@@ -127,28 +137,30 @@ NB_MODULE(_engine, m) {
 
     m.def(
         "exact_equity",
-        [](const PlayersArg& players, const std::vector<std::uint8_t>& board, std::uint64_t dead_mask, unsigned threads) {
+        [](const PlayersArg& players, const std::vector<std::uint8_t>& board, std::uint64_t dead_mask, unsigned threads,
+           nb::handle progress) {
             const EquityRequest request = make_request(players, board, dead_mask);
-            return totals_to_python(
-                without_lock([&](const KeepGoing& keep_going) { return exact_equity(request, threads, keep_going); }));
+            return totals_to_python(with_progress(
+                progress, [&](const KeepGoing& keep_going) { return exact_equity_any_path(request, threads, keep_going); }));
         },
-        "players"_a, "board"_a, "dead_mask"_a, "threads"_a,
+        "players"_a, "board"_a, "dead_mask"_a, "threads"_a, "progress"_a = nb::none(),
         nb::sig("def exact_equity(players: " PLAYERS ", board: collections.abc.Sequence[int], dead_mask: int, "
-                "threads: int) -> " TOTALS),
-        "Exact equity: (wins, ties, shares, share_squares, boards), shares in 1/SHARE_UNITS of a board.");
+                "threads: int, progress: " PROGRESS " = None) -> " TOTALS),
+        "Exact equity, heads-up by the cheaper of the board sweep and the deal-by-deal count: "
+        "(wins, ties, shares, share_squares, boards), shares in 1/SHARE_UNITS of a board.");
 
     m.def(
         "monte_carlo_equity",
         [](const PlayersArg& players, const std::vector<std::uint8_t>& board, std::uint64_t dead_mask,
-           std::uint64_t trials, std::uint64_t seed, unsigned threads) {
+           std::uint64_t trials, std::uint64_t seed, unsigned threads, nb::handle progress) {
             const EquityRequest request = make_request(players, board, dead_mask);
-            return totals_to_python(without_lock([&](const KeepGoing& keep_going) {
+            return totals_to_python(with_progress(progress, [&](const KeepGoing& keep_going) {
                 return monte_carlo_equity(request, trials, seed, threads, keep_going);
             }));
         },
-        "players"_a, "board"_a, "dead_mask"_a, "trials"_a, "seed"_a, "threads"_a,
+        "players"_a, "board"_a, "dead_mask"_a, "trials"_a, "seed"_a, "threads"_a, "progress"_a = nb::none(),
         nb::sig("def monte_carlo_equity(players: " PLAYERS ", board: collections.abc.Sequence[int], dead_mask: int, "
-                "trials: int, seed: int, threads: int) -> " TOTALS),
+                "trials: int, seed: int, threads: int, progress: " PROGRESS " = None) -> " TOTALS),
         "Monte Carlo equity over `trials` random deals and boards, reproducible from `seed`.");
 
     m.def(

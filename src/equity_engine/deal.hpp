@@ -4,14 +4,19 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "hand_evaluator/hand_value.hpp"
 
 namespace tavrix::equity {
 
+// The limits of a request, exported to Python as they are.
+inline constexpr int MIN_PLAYERS = 2;
 inline constexpr int MAX_PLAYERS = 10;
 inline constexpr int BOARD_CARDS = 5;
+inline constexpr int HAND_CARDS = 2;
 // A tie among k players gives each 1/k of a board: counting in units of
 // 1/2520 (the lcm of 1..10) keeps every share an exact integer.
 inline constexpr std::uint64_t SHARE_UNITS = 2520;
@@ -23,6 +28,15 @@ struct Combo {
     constexpr std::uint64_t mask() const noexcept {
         return (std::uint64_t{1} << first) | (std::uint64_t{1} << second);
     }
+};
+
+// No deal is possible: a player has no combo, or every combination of the
+// players' combos shares a card with another player, the board or the dead
+// cards.
+class NoDeal : public std::invalid_argument {
+public:
+    NoDeal() : std::invalid_argument("no possible deal: every combination of the players' hands shares a card") {}
+    explicit NoDeal(const std::string& why) : std::invalid_argument("no possible deal: " + why) {}
 };
 
 // A hand is a player with one combo of weight 1.

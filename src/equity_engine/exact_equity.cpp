@@ -9,6 +9,7 @@
 #include <string>
 
 #include "equity_engine/board_walk.hpp"
+#include "equity_engine/compensated_sum.hpp"
 #include "equity_engine/deal_search.hpp"
 #include "equity_engine/equity_runs.hpp"
 #include "equity_engine/parallel_runner.hpp"
@@ -128,8 +129,7 @@ EquityTotals exact_equity(const EquityRequest& request, unsigned threads, const 
     const std::size_t players = request.players.size();
 
     const DealList deals = list_deals(request, keep_going);
-    if (deals.size() == 0)
-        throw std::invalid_argument("no possible deal: every combination of the players' hands shares a card");
+    if (deals.size() == 0) throw NoDeal();
     const DealClasses classes =
         classify_deals(deals.combos, players, deals.size(), symmetries(request.board_mask(), request.dead_mask));
 
@@ -148,17 +148,21 @@ EquityTotals exact_equity(const EquityRequest& request, unsigned threads, const 
         },
         keep_going);
 
-    EquityTotals totals(players);
+    // Millions of weighted terms: compensated sums keep the totals within a
+    // unit or two in the last place of the exact sums of the given weights.
+    std::vector<CompensatedSum> sums(3 * players + 1);
     for (std::size_t d = 0; d < deals.size(); ++d) {
         const std::uint64_t* c = counts.of(classes.class_of[d]);
         const double w = deals.weight[d];
-        for (std::size_t p = 0; p < players; ++p) {
-            totals.wins[p] += w * static_cast<double>(c[3 * p]);
-            totals.ties[p] += w * static_cast<double>(c[3 * p + 1]);
-            totals.shares[p] += w * static_cast<double>(c[3 * p + 2]);
-        }
-        totals.boards += w * static_cast<double>(c[3 * players]);
+        for (std::size_t k = 0; k <= 3 * players; ++k) sums[k].add(w * static_cast<double>(c[k]));
     }
+    EquityTotals totals(players);
+    for (std::size_t p = 0; p < players; ++p) {
+        totals.wins[p] = sums[3 * p].value();
+        totals.ties[p] = sums[3 * p + 1].value();
+        totals.shares[p] = sums[3 * p + 2].value();
+    }
+    totals.boards = sums[3 * players].value();
     return totals;
 }
 

@@ -148,8 +148,7 @@ EquityTotals monte_carlo_equity(const EquityRequest& request, std::uint64_t tria
     // Keeps the sums of squared shares (at most 2520^2 per trial) within 64 bits.
     if (trials > MAX_TRIALS) throw std::invalid_argument("trials must be at most 2^40");
     const TableView tables = table_view();
-    if (!has_possible_deal(request, keep_going))
-        throw std::invalid_argument("no possible deal: every combination of the players' hands shares a card");
+    if (!has_possible_deal(request, keep_going)) throw NoDeal();
 
     std::vector<ComboSampler> samplers;
     samplers.reserve(request.players.size());

@@ -13,8 +13,13 @@ namespace {
 
 // The stop flag of the run a worker thread serves; null on other threads.
 thread_local const std::atomic<bool>* worker_stop = nullptr;
+// Where the runs started on this thread count their items; null when no one asks.
+thread_local ProgressCount* thread_progress = nullptr;
 
 }  // namespace
+
+ProgressScope::ProgressScope(ProgressCount& count) noexcept : outer_(thread_progress) { thread_progress = &count; }
+ProgressScope::~ProgressScope() { thread_progress = outer_; }
 
 bool stop_requested() noexcept { return worker_stop != nullptr && worker_stop->load(std::memory_order_relaxed); }
 
@@ -26,6 +31,8 @@ void run_parallel(std::size_t count, unsigned threads, const std::function<void(
     std::condition_variable finished;
     unsigned running = 0;
     std::exception_ptr failure;
+    ProgressCount* const progress = thread_progress;
+    if (progress) progress->total.fetch_add(count, std::memory_order_relaxed);
 
     auto worker = [&] {
         worker_stop = &stop;
@@ -35,6 +42,7 @@ void run_parallel(std::size_t count, unsigned threads, const std::function<void(
                 const std::size_t item = next_item.fetch_add(1, std::memory_order_relaxed);
                 if (item >= count) break;
                 work(item);
+                if (progress) progress->done.fetch_add(1, std::memory_order_relaxed);
             }
         } catch (const Cancelled&) {
             // An item that saw the stop: the reason is the cancellation or

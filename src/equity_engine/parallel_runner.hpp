@@ -2,7 +2,9 @@
 // polls for cancellation. No thread outlives the call.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <stdexcept>
 
@@ -21,6 +23,26 @@ public:
 // the run and is rethrown here after every worker has ended.
 void run_parallel(std::size_t count, unsigned threads, const std::function<void(std::size_t)>& work,
                   const std::function<bool()>& keep_going, unsigned poll_interval_ms = 50);
+
+// Items finished and items started by the runs made on one thread while a
+// ProgressScope for it is alive: the caller reads them when it polls, to
+// report progress without any worker touching the caller's world.
+struct ProgressCount {
+    std::atomic<std::uint64_t> done{0};
+    std::atomic<std::uint64_t> total{0};
+};
+
+// While alive, every run_parallel on the constructing thread counts into `count`.
+class ProgressScope {
+public:
+    explicit ProgressScope(ProgressCount& count) noexcept;
+    ~ProgressScope();
+    ProgressScope(const ProgressScope&) = delete;
+    ProgressScope& operator=(const ProgressScope&) = delete;
+
+private:
+    ProgressCount* outer_;
+};
 
 // Whether the run the calling worker serves is stopping (cancelled, or another
 // item failed). An item that can take long polls it and throws Cancelled,

@@ -72,8 +72,7 @@ Deals list_deals(const EquityRequest& request, const KeepGoing& keep_going) {
         deals.weight.push_back(weight);
         return true;
     });
-    if (deals.weight.empty())
-        throw std::invalid_argument("no possible deal: every combination of the players' hands shares a card");
+    if (deals.weight.empty()) throw NoDeal();
     return deals;
 }
 
@@ -216,7 +215,7 @@ CategoryTotals sampled_showdown_categories(const EquityRequest& request, std::ui
     const TableView tables = table_view();
     bool found = false;
     for_each_deal(request, keep_going, [&found](const std::vector<std::uint32_t>&) { return !(found = true); });
-    if (!found) throw std::invalid_argument("no possible deal: every combination of the players' hands shares a card");
+    if (!found) throw NoDeal();
     std::vector<ComboSampler> samplers;
     for (const PlayerCombos& player : request.players) samplers.emplace_back(player);
     const std::size_t players = request.players.size();

@@ -1,0 +1,42 @@
+// Heads-up equity of two weighted ranges by sweeping boards: every completion
+// of the board (one per class of completions equal under a permutation of
+// suits that leaves both ranges, the board and the dead cards as they are) is
+// swept once for every pair of combos at the same time (see board_sweep.hpp).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "equity_engine/equity_runs.hpp"
+
+namespace tavrix::equity {
+
+// Per combo of one player, in the order of the request: the opponent's weight
+// beaten, tied and met, summed over every completion of the board.
+struct ComboSums {
+    std::vector<double> wins, ties, boards;
+};
+
+struct SweepEquity {
+    EquityTotals totals;     // as exact_equity reports them for the two players
+    ComboSums hero, villain;  // villain is filled only when both tables are asked for
+};
+
+// Exact equity of a two-player request through the sweep. Unweighted ranges
+// give exactly the integers of exact_equity; weights are scaled to integers
+// and summed exactly, so results agree with exact arithmetic on the given
+// weights to a few units in the last place. Throws NoDeal when no deal is
+// possible; combos that meet a fixed card get zero sums.
+SweepEquity sweep_equity(const EquityRequest& request, bool both_tables, unsigned threads, const KeepGoing& keep_going);
+
+// Estimated work of the two exact paths for a two-player request, in table
+// reads: exact_equity counts every deal on every board, the sweep every
+// live combo on every class of boards.
+double deal_path_cost(const EquityRequest& request);
+double sweep_path_cost(const EquityRequest& request);
+
+// Exact equity by whichever path costs less; three or more players always
+// go deal by deal.
+EquityTotals exact_equity_any_path(const EquityRequest& request, unsigned threads, const KeepGoing& keep_going);
+
+}  // namespace tavrix::equity
