@@ -140,6 +140,7 @@ class HandGrid(np.ndarray):
         return grid_html(np.asarray(self))
 
 
-def as_hand_grid(values: npt.NDArray[np.float64]) -> Any:
+def as_hand_grid(values: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
     """The same numbers, viewed as a HandGrid."""
-    return values.view(HandGrid)
+    grid: npt.NDArray[np.float64] = values.view(HandGrid)
+    return grid
