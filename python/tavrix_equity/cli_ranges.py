@@ -1,7 +1,7 @@
 """The breakdown and distribution subcommands of tavrix-equity.
 
     tavrix-equity breakdown RANGE --board CARDS [--dead CARDS] [--vs RANGE] [--json]
-    tavrix-equity distribution HERO VILLAIN --board CARDS [--dead CARDS] --png FILE
+    tavrix-equity distribution HERO VILLAIN [--board CARDS] [--dead CARDS] [--threads T] --png FILE
 """
 
 from __future__ import annotations
@@ -64,7 +64,7 @@ def distribution_parser() -> argparse.ArgumentParser:
                      description="Chart of how equity is spread over two ranges against each other.")
     parser.add_argument("hero", metavar="HERO", help="a range")
     parser.add_argument("villain", metavar="VILLAIN", help="a range")
-    parser.add_argument("--board", required=True, metavar="CARDS", help="0 to 5 board cards")
+    parser.add_argument("--board", default="", metavar="CARDS", help="0 to 5 board cards (default: preflop)")
     parser.add_argument("--dead", default="", metavar="CARDS")
     parser.add_argument("--threads", type=int, metavar="T")
     parser.add_argument("--png", required=True, metavar="FILE", help="where to write the chart")

@@ -34,8 +34,10 @@ def starting_hand_ranking(opponents: int = 1) -> tuple[str, ...]:
     """starting_hand_ranking(opponents=1) -> the 169 classes of HAND_CLASSES, best first.
 
     Ranked by preflop all-in equity against `opponents` (1 to 9) random
-    hands: exact against one, Monte Carlo with a fixed seed (half a million
-    deals per class) against more. Raises ValueError outside 1 to 9.
+    hands: exact against one (every board, card removal included), Monte
+    Carlo with a fixed seed (half a million deals per class) against more;
+    equal equities keep the HAND_CLASSES order. Raises ValueError outside 1
+    to 9.
     """
     return _ranking(_opponents(opponents))
 
