@@ -37,7 +37,7 @@ def median_seconds(repeat: int, run: Callable[[], object]) -> float:
 
 
 def line(name: str, seconds: float, target: str = "") -> None:
-    print(f"{name:64s} {seconds * 1e3:9.3f} ms  {target}")
+    print(f"{name:72s} {seconds * 1e3:9.3f} ms  {target}")
 
 
 def verdict(seconds: float, limit_ms: float) -> str:
