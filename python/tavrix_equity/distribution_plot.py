@@ -17,7 +17,8 @@ def new_axes(ax: Any, size: tuple[float, float]) -> tuple[Figure, Any]:
     """`ax` and its figure, or a new figure (on an Agg canvas, leaving pyplot alone) with one axes."""
     require_matplotlib()
     if ax is not None:
-        return ax.figure, ax
+        # The top-level Figure, also when `ax` sits in a subfigure.
+        return ax.get_figure(root=True), ax
     from matplotlib.backends.backend_agg import FigureCanvasAgg
     from matplotlib.figure import Figure
 

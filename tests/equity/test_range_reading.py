@@ -180,6 +180,11 @@ def test_showdown_categories_exact_and_sampled():
     assert np.rint(final[1] * boards).tolist() == [0, 602761, 669894, 208787, 26313, 38684, 149956, 15620, 289]
     result = equity(["AsKs", "QhQd"])
     assert winning.sum(axis=1) == pytest.approx(np.add(result.win, result.tie))
+    spot = (["QQ+:0.5,AKs", "JJ-88,KQs:0.3", "Tc9c"], "2h7d6c")
+    one, two = (showdown_categories(*spot, threads=t) for t in (1, 3))
+    assert np.array_equal(one.final, two.final) and np.array_equal(one.winning, two.winning)
+    result = equity(*spot)
+    assert one.winning.sum(axis=1) == pytest.approx(np.add(result.win, result.tie), rel=1e-12)
     one = showdown_categories(["QQ+,AKs", "random", "Tc9c"], "2h7d", trials=70_000, seed=5, threads=1)
     two = showdown_categories(["QQ+,AKs", "random", "Tc9c"], "2h7d", trials=70_000, seed=5, threads=2)
     assert np.array_equal(one.final, two.final) and np.array_equal(one.winning, two.winning)
