@@ -4,18 +4,17 @@ import json
 import sys
 from pathlib import Path
 
-import pytest
+import nbclient
+import nbformat
 
 NOTEBOOK = Path(__file__).resolve().parents[2] / "examples" / "range_analysis.ipynb"
 
 
 def test_example_notebook_runs(tmp_path, monkeypatch):
-    nbformat = pytest.importorskip("nbformat")
-    nbclient = pytest.importorskip("nbclient")
-    # A kernel spec of its own, so the kernel is this interpreter whatever else is installed.
-    spec = tmp_path / "kernels" / "tavrix-test"
-    spec.mkdir(parents=True)
-    (spec / "kernel.json").write_text(json.dumps({
+    # A kernel description of its own, so the kernel is this interpreter whatever else is installed.
+    kernel_dir = tmp_path / "kernels" / "tavrix-test"
+    kernel_dir.mkdir(parents=True)
+    (kernel_dir / "kernel.json").write_text(json.dumps({
         "argv": [sys.executable, "-m", "ipykernel_launcher", "-f", "{connection_file}"],
         "display_name": "tavrix test", "language": "python",
     }))
