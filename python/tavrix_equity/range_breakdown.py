@@ -26,7 +26,7 @@ __all__ = ["BREAKDOWN_CLASSES", "MADE_HAND_CLASSES", "DRAW_CLASSES", "Breakdown"
 MADE_HAND_CLASSES: Final[tuple[str, ...]] = (
     "straight flush", "four of a kind", "full house", "flush", "straight",
     "set", "trips", "board trips", "two pair",
-    "overpair", "underpair", "top pair", "second pair", "weak pair", "board pair",
+    "overpair", "top pair", "underpair", "second pair", "weak pair", "board pair",
     "high card",
 )
 DRAW_CLASSES: Final[tuple[str, ...]] = ("flush draw", "backdoor flush draw", "open-ended", "gutshot", "overcards")

@@ -8,11 +8,12 @@
 
 namespace tavrix::equity {
 
-// Made-hand classes from best to worst; the order of the Python names.
+// Made-hand classes from best to worst; the order of the Python names. Top
+// pair beats any underpair; an underpair and second pair can go either way.
 enum MadeClass : std::uint8_t {
     STRAIGHT_FLUSH, FOUR_OF_A_KIND, FULL_HOUSE, FLUSH, STRAIGHT,
     SET, TRIPS, BOARD_TRIPS, TWO_PAIR,
-    OVERPAIR, UNDERPAIR, TOP_PAIR, SECOND_PAIR, WEAK_PAIR, BOARD_PAIR,
+    OVERPAIR, TOP_PAIR, UNDERPAIR, SECOND_PAIR, WEAK_PAIR, BOARD_PAIR,
     HIGH_CARD,
     MADE_CLASSES
 };
