@@ -12,14 +12,15 @@
 #include "equity_engine/parallel_runner.hpp"
 #include "equity_engine/random.hpp"
 #include "equity_engine/showdown.hpp"
+#include "equity_engine/suit_symmetry.hpp"
 #include "equity_engine/table_view.hpp"
 
 namespace tavrix::equity {
 namespace {
 
-// Deals per work item of an exact run: items sum in a fixed order, so the
-// totals do not depend on which thread ran which item.
-constexpr std::size_t DEALS_PER_ITEM = 64;
+// Deal classes per work item of an exact run: items sum in a fixed order, so
+// the totals do not depend on which thread ran which item.
+constexpr std::size_t CLASSES_PER_ITEM = 16;
 constexpr unsigned MAX_REJECTED_DEALS = 1'000'000;
 
 template <int Players>
@@ -87,19 +88,24 @@ void add_weighted(const CategoryShowdown<Players>& showdown, double weight, doub
     boards += weight * static_cast<double>(showdown.boards);
 }
 
+// Deals equal under a suit permutation that keeps the board and the dead cards
+// give every player the same categories: one representative per class is
+// counted, weighted by the total weight of the class's deals.
 template <int Players>
-void count_deals(const EquityRequest& request, const Deals& deals, const TableView& tables, std::size_t first,
-                 std::size_t last, CategoryTotals& out) {
+void count_classes(const EquityRequest& request, const Deals& deals, const DealClasses& classes,
+                   const std::vector<double>& class_weight, const TableView& tables, std::size_t first,
+                   std::size_t last, CategoryTotals& out) {
     const int to_deal = BOARD_CARDS - static_cast<int>(request.board.size());
     const HandValue board = request.board_words();
     const std::uint64_t fixed = request.board_mask() | request.dead_mask;
     CategoryShowdown<Players> showdown{tables};
-    for (std::size_t d = first; d < last; ++d) {
+    for (std::size_t cls = first; cls < last; ++cls) {
         if (stop_requested()) throw Cancelled();
         showdown.clear();
+        const std::size_t deal = classes.representative[cls];
         std::uint64_t used = fixed;
         for (int p = 0; p < Players; ++p) {
-            const Combo combo = deals.combos[d * Players + p];
+            const Combo combo = deals.combos[deal * Players + p];
             showdown.holes[p] = hole_words(combo);
             used |= combo.mask();
         }
@@ -107,7 +113,7 @@ void count_deals(const EquityRequest& request, const Deals& deals, const TableVi
         const int n = remaining_deck(used, deck);
         walk_boards(to_deal, deck, n, 0, board, showdown);
         if (showdown.fault) throw TableFault();
-        add_weighted(showdown, deals.weight[d], out.final_hand.data(), out.winning.data(), out.boards);
+        add_weighted(showdown, class_weight[cls], out.final_hand.data(), out.winning.data(), out.boards);
     }
 }
 
@@ -186,15 +192,22 @@ CategoryTotals exact_showdown_categories(const EquityRequest& request, unsigned 
     const TableView tables = table_view();
     const std::size_t players = request.players.size();
     const Deals deals = list_deals(request, keep_going);
-    const std::size_t count = deals.weight.size();
-    const std::size_t items = (count + DEALS_PER_ITEM - 1) / DEALS_PER_ITEM;
+    const DealClasses classes = classify_deals(deals.combos, players, deals.weight.size(),
+                                               symmetries(request.board_mask(), request.dead_mask));
+    // Summed in deal order: the same doubles whatever the thread count.
+    std::vector<double> class_weight(classes.representative.size(), 0.0);
+    for (std::size_t d = 0; d < deals.weight.size(); ++d) class_weight[classes.class_of[d]] += deals.weight[d];
+
+    const std::size_t count = classes.representative.size();
+    const std::size_t items = (count + CLASSES_PER_ITEM - 1) / CLASSES_PER_ITEM;
     std::vector<CategoryTotals> parts(items, empty_totals(players));
     run_parallel(
         items, threads,
         [&](std::size_t item) {
-            const std::size_t first = item * DEALS_PER_ITEM, last = std::min(count, first + DEALS_PER_ITEM);
-            with_player_count(static_cast<int>(players),
-                              [&]<int P>() { count_deals<P>(request, deals, tables, first, last, parts[item]); });
+            const std::size_t first = item * CLASSES_PER_ITEM, last = std::min(count, first + CLASSES_PER_ITEM);
+            with_player_count(static_cast<int>(players), [&]<int P>() {
+                count_classes<P>(request, deals, classes, class_weight, tables, first, last, parts[item]);
+            });
         },
         keep_going);
     CategoryTotals totals = empty_totals(players);
