@@ -46,8 +46,11 @@ def _value_text(value: float, as_percent: bool) -> str:
     return f"{100 * value:.0f}%" if as_percent else f"{value:.3g}"
 
 
-def grid_html(grid: npt.ArrayLike, caption: str | None = None) -> str:
-    """A 13 x 13 chart (rows and columns A to 2) as an HTML table: class names and values, coloured."""
+def grid_html(grid: npt.ArrayLike, caption: str | None = None, *, blank_zero: bool = False) -> str:
+    """A 13 x 13 chart (rows and columns A to 2) as an HTML table: class names and values, coloured.
+
+    blank_zero leaves cells of value 0 without a number (a range's classes it does not hold).
+    """
     values = np.asarray(grid, dtype=np.float64)
     finite = values[np.isfinite(values)]
     as_percent = bool(np.all((finite >= 0.0) & (finite <= 1.0)))
@@ -61,7 +64,7 @@ def grid_html(grid: npt.ArrayLike, caption: str | None = None) -> str:
             dark = math.isfinite(value) and scaled > 0.55
             cells.append(
                 f'<td style="{_CELL};background:{_colour(scaled)};color:{"#fff" if dark else "#000"}">'
-                f"<b>{_NAMES[r][c]}</b><br>{_value_text(value, as_percent)}</td>"
+                f"<b>{_NAMES[r][c]}</b><br>{'' if blank_zero and value == 0 else _value_text(value, as_percent)}</td>"
             )
         rows.append("<tr>" + "".join(cells) + "</tr>")
     title = f"<caption>{html.escape(caption)}</caption>" if caption else ""

@@ -374,7 +374,7 @@ class Range:
     def _repr_html_(self) -> str:
         from tavrix_equity.notebook_views import grid_html
 
-        return grid_html(self.grid(), f"{self._text or '(empty range)'}: {len(self)} combos")
+        return grid_html(self.grid(), f"{self._text or '(empty range)'}: {len(self)} combos", blank_zero=True)
 
     def __len__(self) -> int:
         return len(self._combos)

@@ -17,7 +17,7 @@ def run(*args):
 def test_ranges_and_grids_show_as_charts():
     r = Range("QQ+, AKs:0.5")
     page = r._repr_html_()
-    assert page.count("<tr>") == 13 and "<b>AKs</b><br>50%" in page and "<b>72o</b><br>0%" in page
+    assert page.count("<tr>") == 13 and "<b>AKs</b><br>50%" in page and "<b>72o</b><br></td>" in page
     grid = r.grid()
     assert grid._repr_html_().count("<td") == 169
     # What is taken out of a grid is a plain array or number again.
