@@ -8,7 +8,7 @@ from __future__ import annotations
 
 import math
 from dataclasses import dataclass, field
-from typing import Any, Final
+from typing import Final
 
 import numpy as np
 import numpy.typing as npt
