@@ -51,7 +51,7 @@ NATIVE_STAMP := $(NATIVE)/.built
 $(NATIVE_STAMP): $(MODULE_STAMP)
 	$(VENV)/bin/cmake -S . -B $(NATIVE) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
 	    -DTAVRIX_GENERATE_TABLES=OFF -DPython_EXECUTABLE=$(abspath $(PY)) > /dev/null
-	$(VENV)/bin/cmake --build $(NATIVE) --target tavrix_engine_tests tavrix_sweep_tests tavrix_score_bench tavrix_equity_bench > /dev/null
+	$(VENV)/bin/cmake --build $(NATIVE) --target tavrix_engine_tests tavrix_sweep_tests tavrix_score_bench tavrix_equity_bench tavrix_sweep_bench > /dev/null
 	@touch $@
 
 test: build $(SCRATCH_STAMP) $(NATIVE_STAMP)
@@ -70,16 +70,21 @@ $(BENCH_STAMP): $(DEPS_STAMP)
 	$(PIP) install eval7==0.1.11
 	@touch $@
 
-# Throughput: the C++ core and engine alone, then the Python entry points side by side.
+# Throughput: the C++ core and engine alone, then the Python entry points side
+# by side with their references, the board sweep beside the deal-by-deal path,
+# and the preflop matrix (about 15 minutes on a loaded 2-core machine).
 bench: build $(NATIVE_STAMP) $(BENCH_STAMP)
 	$(NATIVE)/tavrix_score_bench
 	$(PY) bench/bench_scoring.py
 	$(NATIVE)/tavrix_equity_bench
+	$(NATIVE)/tavrix_sweep_bench
 	$(PY) bench/bench_equity.py
 	$(PY) bench/bench_range_reading.py
+	$(PY) bench/bench_sweep.py
+	$(PY) bench/bench_matrix.py --speedup --dask --full
 
-# The preflop matrix: speed-ups of 2 local workers and of a 2-worker Dask
-# LocalCluster over 1 (about 5 minutes), then the full 169 x 169 run, timed.
+# The preflop matrix alone: speed-ups of 2 local workers and of a 2-worker
+# Dask LocalCluster over 1 on all 169 classes (make bench runs these too).
 bench-matrix: build
 	$(PY) bench/bench_matrix.py --speedup --dask
 

@@ -1,13 +1,12 @@
 """Times the preflop matrix: the full 169 x 169 run and the speed-up of a second worker.
 
-    python bench/bench_matrix.py --speedup --dask     # sub-problem, a few minutes in all (the default)
+    python bench/bench_matrix.py --speedup --dask     # the speed-ups (the default), a few minutes in all
     python bench/bench_matrix.py --full               # all 169 classes with 2 local workers
 
---speedup times the sub-problem with 1 and then 2 local worker processes,
---dask with a Dask LocalCluster of 1 and then 2 single-threaded workers (the
-cluster's start-up is not timed). The sub-problem is the first --classes
-classes of HAND_CLASSES; the default 55 is about 4,500 distinct matchups,
-30 to 60 s for one worker. Each run's matrix must equal the first one's.
+--speedup times the matrix of the first --classes classes (default all 169)
+with 1 and then 2 local worker processes, --dask with a Dask LocalCluster of
+1 and then 2 single-threaded workers (the cluster's start-up is not timed).
+Each run's matrix must equal the first one's.
 """
 
 from __future__ import annotations
@@ -41,13 +40,14 @@ def _cpu_seconds() -> float:
 
 
 def _chunks(classes: tuple[str, ...]) -> tuple[int, int]:
+    """The combo pairs counted (each on every one of its boards) and the chunks."""
     plan = matrix._plan(classes, matrix._CHUNK_SIZE)
-    return len(plan.matchups), plan.chunks
+    return int(np.triu(plan.pairs, 1).sum()), plan.chunks
 
 
 def full(checkpoint: str | None, out: str | None) -> None:
     matchups, chunks = _chunks(HAND_CLASSES)
-    print(f"full matrix: 169 classes, {matchups:,} matchups in {chunks} chunks, 2 local workers")
+    print(f"full matrix: 169 classes, {matchups:,} combo pairs in {chunks} chunks of boards, 2 local workers")
     cpu = _cpu_seconds()
     seconds, result = _timed(lambda: matrix.preflop_matrix(workers=2, checkpoint=checkpoint, progress=True))
     cpu = _cpu_seconds() - cpu
@@ -62,7 +62,7 @@ def full(checkpoint: str | None, out: str | None) -> None:
 
 def speedup(classes: tuple[str, ...]) -> None:
     matchups, chunks = _chunks(classes)
-    print(f"sub-problem: first {len(classes)} classes, {matchups:,} matchups in {chunks} chunks")
+    print(f"first {len(classes)} classes, {matchups:,} combo pairs in {chunks} chunks of boards")
     one, reference = _timed(lambda: matrix.preflop_matrix(classes, workers=1))
     two, result = _timed(lambda: matrix.preflop_matrix(classes, workers=2))
     assert np.array_equal(result, reference)
@@ -74,7 +74,7 @@ def dask_speedup(classes: tuple[str, ...]) -> None:
     from distributed import Client, LocalCluster
 
     matchups, chunks = _chunks(classes)
-    print(f"sub-problem: first {len(classes)} classes, {matchups:,} matchups in {chunks} chunks")
+    print(f"first {len(classes)} classes, {matchups:,} combo pairs in {chunks} chunks of boards")
     times, results = [], []
     for workers in (1, 2):
         with (LocalCluster(n_workers=workers, threads_per_worker=1,  # type: ignore[no-untyped-call]
@@ -94,7 +94,7 @@ def main(argv: list[str] | None = None) -> None:
     parser.add_argument("--full", action="store_true", help="the full 169-class matrix with 2 local workers")
     parser.add_argument("--speedup", action="store_true", help="1 against 2 local workers on the sub-problem")
     parser.add_argument("--dask", action="store_true", help="1 against 2 LocalCluster workers on the sub-problem")
-    parser.add_argument("--classes", type=int, default=55, help="classes in the sub-problem (default 55)")
+    parser.add_argument("--classes", type=int, default=169, help="classes in the speed-up runs (default all 169)")
     parser.add_argument("--checkpoint", help="checkpoint file for --full")
     parser.add_argument("--out", help="save the --full matrix to this .npy file")
     args = parser.parse_args(argv)

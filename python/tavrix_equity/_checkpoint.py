@@ -6,14 +6,16 @@ Layout (little-endian):
             and text, plan digest (32 bytes), chunk count (u32), then the
             SHA-256 of everything before it in the header (32 bytes)
     record  b"CHNK", chunk id (u32), row count (u32), the chunk's counts
-            (rows x 3 u64: wins of the first combo, wins of the second, ties),
+            (rows x row width u64: for the matrix, a classes x classes array
+            of 2 * wins + ties, then a row [ordered pairs counted, 0, ...]),
             then SHA-256(plan digest + the record so far) (32 bytes)
 
 A record counts only once it is written, flushed and fsynced, so a crash can
 leave at most one partial record, at the end. Reading stops at the first
-record that fails any check (checksum, chunk id, row count, counts that do not
-add up to the boards of every row, a chunk already read); everything from
-there on is recomputed. Binding each record's checksum to the plan digest
+record that fails any check (checksum, chunk id, row count, counts that the
+owner's check refuses, a chunk already read); everything from there on is
+recomputed. Version 1 files (per-matchup counts) are refused like any other
+format: their layout is not this one. Binding each record's checksum to the plan digest
 means a record spliced in from another run's file fails too.
 
 Records are only ever appended. When the file has an untrusted tail, the valid
@@ -30,7 +32,7 @@ import hashlib
 import os
 import struct
 import warnings
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from pathlib import Path
 from types import TracebackType
 from typing import BinaryIO
@@ -40,7 +42,7 @@ import numpy.typing as npt
 
 __all__ = ["Checkpoint", "counts_are_valid", "replace_file", "FORMAT_VERSION"]
 
-FORMAT_VERSION = 1
+FORMAT_VERSION = 2
 _MAGIC = b"TVXMATRX"
 _PREFIX = struct.Struct("<8sIH")         # magic, version, table digest length
 _CHUNK_COUNT = struct.Struct("<I")
@@ -94,17 +96,22 @@ class Checkpoint:
     creates the file if it does not exist, checks the header of one that does
     (ValueError when it is not this plan's under these tables), reads the
     valid records into `recovered` (chunk id -> counts) and repairs an
-    untrusted tail with a warning. chunk_rows[c] is the row count of chunk c.
+    untrusted tail with a warning. chunk_rows[c] is the row count of chunk c;
+    a row holds row_width counts, and valid(counts) (by default: rows of 3
+    that add up to boards) decides whether a record's counts can be trusted.
     """
 
     def __init__(
         self, path: str | os.PathLike[str], *, table_digest: str, plan_digest: bytes,
-        chunk_rows: Sequence[int], boards: int,
+        chunk_rows: Sequence[int], boards: int, row_width: int = 3,
+        valid: Callable[[npt.NDArray[np.uint64]], bool] | None = None,
     ) -> None:
         self.path = Path(path)
         self._plan_digest = plan_digest
         self._chunk_rows = list(chunk_rows)
         self._boards = boards
+        self._row_width = row_width
+        self._valid = valid
         self.recovered: dict[int, npt.NDArray[np.uint64]] = {}
         expected = _header(table_digest, plan_digest, len(self._chunk_rows))
         try:
@@ -167,16 +174,17 @@ class Checkpoint:
                 break
             if chunk in self.recovered:
                 break
-            counts_end = offset + _RECORD.size + 24 * rows
+            counts_end = offset + _RECORD.size + 8 * self._row_width * rows
             end = counts_end + _DIGEST
             if end > len(data):
                 break
             checksum = hashlib.sha256(self._plan_digest + data[offset:counts_end]).digest()
             if checksum != data[counts_end:end]:
                 break
-            stored = np.frombuffer(data, dtype="<u8", count=3 * rows, offset=offset + _RECORD.size)
-            counts = stored.astype(np.uint64).reshape(rows, 3)
-            if not counts_are_valid(counts, rows, self._boards):
+            stored = np.frombuffer(data, dtype="<u8", count=self._row_width * rows, offset=offset + _RECORD.size)
+            counts = stored.astype(np.uint64).reshape(rows, self._row_width)
+            valid = counts_are_valid(counts, rows, self._boards) if self._valid is None else self._valid(counts)
+            if not valid:
                 break
             self.recovered[chunk] = counts
             offset = end

@@ -9,6 +9,8 @@ of every pair of combos at once.
 from __future__ import annotations
 
 import contextlib
+import dataclasses
+import functools
 import math
 import os
 import secrets
@@ -57,6 +59,13 @@ def _refuse_duplicates(cards: Iterable[int]) -> None:
         seen.add(card)
 
 
+@functools.lru_cache(maxsize=64)
+def _range(text: str) -> Range:
+    # Ranges are immutable: the same text read again (a grid, a loop of
+    # boards) is parsed once.
+    return Range(text)
+
+
 def _player(value: PlayerLike, number: int) -> tuple[int, int] | Range:
     """A hand (two card indices) or a range. Text of exactly two cards is a hand."""
     if isinstance(value, Range):
@@ -65,12 +74,12 @@ def _player(value: PlayerLike, number: int) -> tuple[int, int] | Range:
         try:
             cards = parse_cards(value)
         except ValueError:
-            return Range(value)
+            return _range(value)
         if len(cards) != 2:
             # Cards that are not one hand may still be a range of specific
             # hands ("AsAh, KsKh") or the empty range.
             try:
-                return Range(value)
+                return _range(value)
             except ValueError:
                 raise ValueError(f"a hand is two cards: player {number} has {len(cards)} ({value!r})") from None
     else:
@@ -103,7 +112,7 @@ def _engine_players(players: list[Player], fixed: int) -> list[tuple[list[tuple[
     engine_players = []
     for player in players:
         if isinstance(player, Range):
-            kept = [(combo, w) for combo, w in player.combos if not fixed & _mask(combo)]
+            kept = [(combo, w) for combo, w in player.combos if not (fixed >> combo[0] | fixed >> combo[1]) & 1]
             engine_players.append(([combo for combo, _ in kept], [w for _, w in kept]))
         else:
             engine_players.append(([player], [1.0]))
@@ -161,8 +170,11 @@ def equity(
     trials=None counts every deal and every completion of the board exactly;
     heads-up, the engine takes the cheaper of counting deal by deal and
     sweeping each board for every pair of combos at once. trials=N samples N
-    random deals and boards (a given seed gives the same result for any
-    `threads`; seed=None draws one). threads=None uses every core. On each
+    random deals and boards; for two ranges, when a short pilot shows that
+    sampling boards and sweeping each for every pair of combos gives a
+    smaller standard error for the same work, it samples that many deals'
+    worth of boards instead. A given seed gives the same result for any
+    `threads`; seed=None draws one. threads=None uses every core. On each
     board the players with the best score share it equally.
 
     progress: True draws a bar on stderr; a callable progress(done, total) is
@@ -189,6 +201,7 @@ def equity(
     engine_players = _engine_players(spot, _mask([*board_cards, *dead_cards]))
     dead_mask = _mask(dead_cards)
     used_seed = None
+    std_error: list[float] | None = None
     with contextlib.ExitStack() as cleanup:
         if bar is not None:
             cleanup.callback(bar.close)
@@ -196,11 +209,22 @@ def equity(
             totals = _engine.exact_equity(engine_players, list(board_cards), dead_mask, threads_used, report)
         else:
             used_seed = _seed(seed)
-            totals = _engine.monte_carlo_equity(
-                engine_players, list(board_cards), dead_mask, trial_count, used_seed, threads_used, report)
+            swept = None
+            if len(spot) == 2 and all(isinstance(p, Range) for p in spot):
+                swept = _engine.monte_carlo_sweep(
+                    engine_players, list(board_cards), dead_mask, trial_count, used_seed, threads_used, report)
+            if swept is not None:
+                totals, std_error, _ = swept
+            else:
+                totals = _engine.monte_carlo_equity(
+                    engine_players, list(board_cards), dead_mask, trial_count, used_seed, threads_used, report)
+                std_error = None
     names = tuple(player_name(p) for p in spot)
     hands_only = not any(isinstance(p, Range) for p in spot)
-    return _result(totals, names, hands_only, trial_count, used_seed)
+    result = _result(totals, names, hands_only, trial_count, used_seed)
+    if trial_count is not None and std_error is not None:
+        result = dataclasses.replace(result, std_error=tuple(std_error))
+    return result
 
 
 def _result(

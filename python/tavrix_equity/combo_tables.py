@@ -93,7 +93,7 @@ class ComboEquity:
 def _live_combos(player: Player, fixed: int) -> tuple[list[tuple[int, int]], list[float]]:
     if not isinstance(player, Range):
         return [player], [1.0]
-    kept = [(combo, weight) for combo, weight in player.combos if not fixed & _mask(combo)]
+    kept = [(combo, weight) for combo, weight in player.combos if not (fixed >> combo[0] | fixed >> combo[1]) & 1]
     return [combo for combo, _ in kept], [weight for _, weight in kept]
 
 

@@ -62,7 +62,7 @@ def hand_grid(
         try:
             (wins, ties, boards), _ = _engine.combo_sweep(
                 combos, [1.0] * len(combos), villain_combos, villain_weights, list(board_cards), _mask(dead_cards),
-                threads_used, report)
+                threads_used, report, villain_table=False)
         except NoDealError:
             return as_hand_grid(np.full((13, 13), np.nan))
     cells = _COMBO_CELL[np.array(live)]

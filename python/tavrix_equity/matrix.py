@@ -2,17 +2,20 @@
 
 Cell [i, j] is the equity of class i against class j over every pair of
 combos, one from each class, that share no card, each pair weighted equally
-and each counted over all 1,712,304 boards. The work is the set of distinct
-heads-up matchups under suit symmetry (46,683 for all 169 classes, besides
-the 325 that pit a class against itself: the diagonal is 0.5 by symmetry and
-needs none), sorted and cut into fixed chunks. The plan depends only on
-which classes are selected, so a checkpoint stays valid across runs, worker
-counts and schedulers, and the result is the same integer sums whatever
-order the chunks finish in.
+and each counted over all 1,712,304 boards. The engine sweeps boards rather
+than matchups: on each board it scores every combo of the selected classes
+once and adds, for every pair of classes, the pairs of combos won and tied,
+with one board per class of boards equal under a permutation of the suits
+(about 134,000 of the 2,598,960). The boards are cut into fixed work items
+(the first three cards), and the items into fixed chunks. The plan depends
+only on which classes are selected, so a checkpoint stays valid across runs,
+worker counts and schedulers, and the result is the same integer sums
+whatever order the chunks finish in.
 
 Chunks run in local processes or as tasks of a Dask cluster; either way a
-worker gets a small uint8 array of cards and returns counts, and only this
-process writes the checkpoint (see _checkpoint for its format).
+worker gets small plain arrays (combos, their classes, the chunk's items) and
+returns a (classes, classes) array of counts, and only this process writes
+the checkpoint (see _checkpoint for its format).
 """
 
 from __future__ import annotations
@@ -23,19 +26,18 @@ import hashlib
 import multiprocessing
 import os
 import signal
-import sys
-import time
 import uuid
 from collections.abc import Callable, Generator, Iterable
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, TextIO
+from typing import TYPE_CHECKING
 
 import numpy as np
 import numpy.typing as npt
 
-from tavrix_equity import _checkpoint, _suits
-from tavrix_equity.cards import positive_int
+from tavrix_equity import _checkpoint
+from tavrix_equity._progress import ProgressBar, progress_reporter
 from tavrix_equity.all_in import default_threads
+from tavrix_equity.cards import positive_int
 from tavrix_equity.ranges import HAND_CLASSES, class_combos
 
 if TYPE_CHECKING:
@@ -44,13 +46,16 @@ if TYPE_CHECKING:
 __all__ = ["preflop_matrix"]
 
 BOARDS = 1_712_304  # 5 cards from the 48 left after both hands
-# Matchups per chunk: a few seconds of engine time, so a lost chunk costs
-# little and a progress bar moves, while per-task overheads stay negligible.
-_CHUNK_SIZE = 256
-_PLAN_FORMAT = b"tavrix preflop matrix plan 1"
+# Work items (board prefixes, 19,600 in all) per chunk: a few seconds of
+# engine time for all 169 classes, so a lost chunk costs little and a
+# progress bar moves, while per-task overheads stay negligible.
+_CHUNK_SIZE = 1000
+_PLAN_FORMAT = b"tavrix preflop matrix plan 2: class sweep"
 
 ChunkCounts = npt.NDArray[np.uint64]
 Progress = Callable[[int, int], object]
+# What a worker gets: the combos, their class positions, the class count and the items.
+ChunkJob = tuple[npt.NDArray[np.uint8], npt.NDArray[np.uint16], int, int, int]
 _Results = Generator[tuple[int, tuple[str, ChunkCounts]], None, None]
 
 
@@ -58,30 +63,31 @@ _Results = Generator[tuple[int, tuple[str, ChunkCounts]], None, None]
 class _Plan:
     """The work for one class selection, and how its results fill the matrix.
 
-    Entry k of first, second, matchup and a_first describes one pair of
-    combos: one from class position first[k], one from second[k] (first[k] <
-    second[k]); its counts are row matchup[k] of `matchups`, with the combo
-    from first[k] on the row's first side when a_first[k].
+    Classes are taken in HAND_CLASSES order (`order` maps the caller's order
+    onto it); combos and class_of list every combo of the selection; pairs[i,
+    j] counts the pairs of combos of classes i and j that share no card.
     """
 
     size: int
-    matchups: npt.NDArray[np.uint8]
+    order: npt.NDArray[np.intp]
+    combos: npt.NDArray[np.uint8]
+    class_of: npt.NDArray[np.uint16]
+    pairs: npt.NDArray[np.int64]
+    items: int
     chunk_size: int
     digest: bytes
-    first: npt.NDArray[np.intp]
-    second: npt.NDArray[np.intp]
-    matchup: npt.NDArray[np.intp]
-    a_first: npt.NDArray[np.bool_]
 
     @property
     def chunks(self) -> int:
-        return -(-len(self.matchups) // self.chunk_size)
+        return -(-self.items // self.chunk_size)
 
     def rows(self, chunk: int) -> slice:
-        return slice(chunk * self.chunk_size, min((chunk + 1) * self.chunk_size, len(self.matchups)))
+        """The work items of a chunk."""
+        return slice(chunk * self.chunk_size, min((chunk + 1) * self.chunk_size, self.items))
 
-    def chunk(self, chunk: int) -> npt.NDArray[np.uint8]:
-        return np.ascontiguousarray(self.matchups[self.rows(chunk)])
+    def chunk(self, chunk: int) -> ChunkJob:
+        items = self.rows(chunk)
+        return self.combos, self.class_of, self.size, items.start, items.stop
 
 
 def _selected(classes: Iterable[str] | None) -> tuple[str, ...]:
@@ -104,53 +110,69 @@ def _selected(classes: Iterable[str] | None) -> tuple[str, ...]:
 
 
 def _plan(names: tuple[str, ...], chunk_size: int) -> _Plan:
-    combos = [(position, combo) for position, name in enumerate(names) for combo in class_combos(name)]
-    position = np.array([p for p, _ in combos], dtype=np.intp)
-    cards = np.array([c for _, c in combos], dtype=np.int64).reshape(-1, 2)
-    # Combos are grouped by position, so u < v gives position[u] <= position[v].
-    u, v = np.triu_indices(len(combos), 1)
-    a, b = cards[u], cards[v]
-    keep = (position[u] != position[v]) & (a[:, :, None] != b[:, None, :]).all(axis=(1, 2))
-    u, v, a, b = u[keep], v[keep], a[keep], b[keep]
-    keys, a_first = _suits.canonical_matchups(a, b)
-    unique, matchup = np.unique(keys, return_inverse=True)
-    matchups = _suits.matchup_cards(unique)
+    from tavrix_equity import _engine
+
+    position = {name: i for i, name in enumerate(HAND_CLASSES)}
+    canonical = sorted(names, key=position.__getitem__)
+    combos = np.array([c for name in canonical for c in class_combos(name)], dtype=np.uint8).reshape(-1, 2)
+    class_of = np.array([i for i, name in enumerate(canonical) for _ in class_combos(name)], dtype=np.uint16)
+    # Pairs of combos per pair of classes, without those that share a card.
+    disjoint = (combos[:, None, :, None] != combos[None, :, None, :]).all(axis=(2, 3))
+    member = np.zeros((len(combos), len(canonical)), dtype=np.int64)
+    member[np.arange(len(combos)), class_of] = 1
+    pairs = member.T @ disjoint.astype(np.int64) @ member
+    items = _engine.class_sweep_items()
     digest = hashlib.sha256(
-        _PLAN_FORMAT + np.array([chunk_size, BOARDS], dtype="<u8").tobytes() + matchups.tobytes()
+        _PLAN_FORMAT + np.array([chunk_size, items, BOARDS], dtype="<u8").tobytes() + combos.tobytes()
+        + class_of.astype("<u2").tobytes()
     ).digest()
-    return _Plan(
-        size=len(names), matchups=matchups, chunk_size=chunk_size, digest=digest,
-        first=position[u], second=position[v], matchup=matchup.astype(np.intp), a_first=a_first,
-    )
+    order = np.array([canonical.index(name) for name in names], dtype=np.intp)
+    return _Plan(size=len(canonical), order=order, combos=combos, class_of=class_of, pairs=pairs, items=items,
+                 chunk_size=chunk_size, digest=digest)
 
 
 def _assemble(plan: _Plan, counts: ChunkCounts) -> npt.NDArray[np.float64]:
     # Sums are kept in half boards (a tie is one half for each side), as
     # integers, so the result does not depend on the order of anything.
-    c = counts.astype(np.int64)
-    won = np.where(plan.a_first, 2 * c[plan.matchup, 0], 2 * c[plan.matchup, 1]) + c[plan.matchup, 2]
-    n = plan.size
-    cell = plan.first * n + plan.second
-    halves = np.zeros(n * n, dtype=np.int64)
-    np.add.at(halves, cell, won)
-    total = 2 * BOARDS * np.bincount(cell, minlength=n * n)
-    i, j = np.divmod(np.flatnonzero(total), n)
-    first_share, whole = halves[i * n + j], total[i * n + j]
+    halves = counts.astype(np.int64)
+    total = 2 * BOARDS * plan.pairs
+    off_diagonal = ~np.eye(plan.size, dtype=bool)
+    if not np.array_equal((halves + halves.T)[off_diagonal], total[off_diagonal]):
+        raise RuntimeError("the class sums do not add up to the boards of every pair: a chunk was miscounted")
+    i, j = np.nonzero(off_diagonal & (total > 0))
+    first_share, whole = halves[i, j], total[i, j]
     # The side with at least half is divided; the other is 1 minus it, which
     # is exact for a value in [0.5, 1], so [i, j] + [j, i] is exactly 1.0.
     first_ahead = 2 * first_share >= whole
     larger = np.where(first_ahead, first_share, whole - first_share) / whole
-    result = np.full((n, n), 0.5)
+    result = np.full((plan.size, plan.size), 0.5)
     result[i, j] = np.where(first_ahead, larger, 1.0 - larger)
-    result[j, i] = np.where(first_ahead, 1.0 - larger, larger)
-    return result
+    return result[np.ix_(plan.order, plan.order)]
 
 
-def _run_chunk(matchups: npt.NDArray[np.uint8]) -> tuple[str, ChunkCounts]:
+def _run_chunk(job: ChunkJob) -> tuple[str, ChunkCounts]:
     """Counts one chunk in a worker: plain arrays in and out, and the worker's table digest."""
     from tavrix_equity import _engine
 
-    return _engine.table_digest(), _engine.heads_up_counts(matchups)
+    combos, class_of, classes, first, last = job
+    sums, pairs = _engine.class_sweep(combos, class_of, classes, first, last)
+    # The ordered pairs counted ride along as one more row, so the record
+    # can be checked on its own: every pair adds 2 in its two orders.
+    check = np.zeros((1, classes), dtype=np.uint64)
+    check[0, 0] = pairs
+    return _engine.table_digest(), np.vstack([sums, check])
+
+
+def _counts_fit(plan: _Plan, counts: ChunkCounts) -> bool:
+    """A chunk's counts: the plan's classes x classes sums, then a row [pairs, 0, ...] that they add up to,
+    and no entry above what every board could give."""
+    if counts.dtype != np.uint64 or counts.shape != (plan.size + 1, plan.size):
+        return False
+    sums, check = counts[:-1], counts[-1]
+    return (
+        int(sums.sum(dtype=np.uint64)) == int(check[0]) and not check[1:].any()
+        and bool(np.all(sums.astype(np.int64) <= 2 * BOARDS * plan.pairs))
+    )
 
 
 def _checked(chunk: int, result: tuple[str, ChunkCounts], plan: _Plan, table_digest: str) -> ChunkCounts:
@@ -162,18 +184,16 @@ def _checked(chunk: int, result: tuple[str, ChunkCounts], plan: _Plan, table_dig
             f"chunk {chunk} was counted with other lookup tables (digest {worker_digest}, "
             f"this process has {table_digest}): the workers run another build"
         )
-    rows = plan.rows(chunk)
     counts = np.asarray(counts)
-    if not _checkpoint.counts_are_valid(counts, rows.stop - rows.start, BOARDS):
+    if not _counts_fit(plan, counts):
         raise RuntimeError(f"chunk {chunk}: the engine returned malformed counts")
     return counts
 
 
 def _open_checkpoint(path: str | os.PathLike[str], plan: _Plan, table_digest: str) -> _checkpoint.Checkpoint:
-    rows = [plan.rows(chunk) for chunk in range(plan.chunks)]
     return _checkpoint.Checkpoint(
-        path, table_digest=table_digest, plan_digest=plan.digest,
-        chunk_rows=[r.stop - r.start for r in rows], boards=BOARDS,
+        path, table_digest=table_digest, plan_digest=plan.digest, chunk_rows=[plan.size + 1] * plan.chunks,
+        boards=BOARDS, row_width=plan.size, valid=lambda counts: _counts_fit(plan, counts),
     )
 
 
@@ -232,33 +252,6 @@ def _dask_results(plan: _Plan, todo: list[int], client: Client) -> _Results:
         client.cancel(list(pending.values()))  # type: ignore[no-untyped-call]
 
 
-class _ProgressBar:
-    """A one-line bar on stderr: chunks done, the rate of this run, the time left."""
-
-    def __init__(self, stream: TextIO | None = None) -> None:
-        self._stream = sys.stderr if stream is None else stream
-        self._start: tuple[float, int] | None = None
-
-    def __call__(self, done: int, total: int) -> None:
-        now = time.monotonic()
-        if self._start is None:
-            self._start = (now, done)
-        started, recovered = self._start
-        rate = (done - recovered) / (now - started) if now > started else 0.0
-        left = f"{(total - done) / rate:6.0f} s left" if rate > 0 else " " * 13
-        filled = 30 * done // total if total else 30
-        self._stream.write(
-            f"\rpreflop matrix [{'#' * filled}{'.' * (30 - filled)}] {done}/{total} chunks  "
-            f"{rate:5.2f} chunks/s {left}"
-        )
-        self._stream.flush()
-
-    def close(self) -> None:
-        if self._start is not None:
-            self._stream.write("\n")
-            self._stream.flush()
-
-
 def _worker_count(workers: int | None, client: Client | None) -> int:
     if client is not None:
         if workers is not None:
@@ -275,19 +268,10 @@ def _compute(
 ) -> npt.NDArray[np.float64]:
     names = _selected(classes)
     local_workers = _worker_count(workers, client)
-    bar: _ProgressBar | None = None
-    report: Progress | None = None
-    if progress is None or progress is False:
-        pass
-    elif progress is True:
-        bar = _ProgressBar()
-        report = bar
-    elif callable(progress):
-        report = progress
-    else:
-        raise TypeError("progress must be True, None or a callable progress(done, total)")
+    bar: ProgressBar | None
+    report, bar = progress_reporter(progress, "preflop matrix", "chunks")
     plan = _plan(names, chunk_size)
-    counts = np.zeros((len(plan.matchups), 3), dtype=np.uint64)
+    counts = np.zeros((plan.size + 1, plan.size), dtype=np.uint64)
     from tavrix_equity import _engine
 
     table_digest = _engine.table_digest()
@@ -295,8 +279,8 @@ def _compute(
     with contextlib.ExitStack() as cleanup:
         if store is not None:
             cleanup.callback(store.close)
-            for chunk, recovered in store.recovered.items():
-                counts[plan.rows(chunk)] = recovered
+            for recovered in store.recovered.values():
+                counts += recovered
         if bar is not None:
             cleanup.callback(bar.close)
         done = len(store.recovered) if store is not None else 0
@@ -312,11 +296,11 @@ def _compute(
                 chunk_counts = _checked(chunk, result, plan, table_digest)
                 if store is not None:
                     store.append(chunk, chunk_counts)
-                counts[plan.rows(chunk)] = chunk_counts
+                counts += chunk_counts
                 done += 1
                 if report is not None:
                     report(done, plan.chunks)
-    return _assemble(plan, counts)
+    return _assemble(plan, counts[:-1])
 
 
 def preflop_matrix(
@@ -333,7 +317,7 @@ def preflop_matrix(
 
     classes: names from HAND_CLASSES, in the order of the rows (default: all
     169 in HAND_CLASSES order); an unknown or repeated name is a ValueError.
-    Matchups equal under a permutation of suits are counted once.
+    Boards equal under a permutation of suits are swept once.
 
     client: a dask.distributed.Client whose workers run the chunks (they need
     tavrix_equity installed); otherwise `workers` local processes (default:

@@ -60,6 +60,25 @@ struct SlotSums {
     }
 };
 
+// The met weight of every slot summed over all `completions` ways to complete
+// the board: two disjoint live combos leave the same number of completions
+// whichever they are, so met is that number times the opponent's weight that
+// shares no card with the slot.
+template <typename Sum>
+void met_over_completions(const SweepSlots& slots, const Sum* weight, Sum completions, std::vector<Sum>& met) {
+    std::array<Sum, CARD_COUNT> card{};
+    Sum total = 0;
+    for (std::size_t s = 0; s < slots.size(); ++s) {
+        total += weight[s];
+        card[slots.combos[s].first] += weight[s];
+        card[slots.combos[s].second] += weight[s];
+    }
+    for (std::size_t s = 0; s < slots.size(); ++s) {
+        const Combo c = slots.combos[s];
+        met[s] = completions * (total - card[c.first] - card[c.second] + weight[s]);
+    }
+}
+
 // Sorts keys by their upper 16 bits (the score), stable, in two byte passes.
 inline void sort_by_score(std::uint32_t* keys, std::uint32_t* scratch, std::size_t n) noexcept {
     std::uint32_t low[257] = {}, high[257] = {};
@@ -81,8 +100,11 @@ template <typename Sum, int Sides>
 class BoardSweep {
 public:
     // opponents[k][s]: the weight of slot s in opponent range k (0: not in it).
-    BoardSweep(const SweepSlots& slots, std::array<const Sum*, Sides> opponents, TableView tables)
-        : slots_(slots), opponents_(opponents), tables_(tables), keys_(slots.size()), scratch_(slots.size()) {}
+    // Without count_met, met is left alone: a caller that sweeps every
+    // completion can count it in closed form (see met_over_completions).
+    BoardSweep(const SweepSlots& slots, std::array<const Sum*, Sides> opponents, TableView tables, bool count_met = true)
+        : slots_(slots), opponents_(opponents), tables_(tables), count_met_(count_met), keys_(slots.size()),
+          scratch_(slots.size()) {}
 
     // Sweeps the complete board `board` (biased words of its five cards): adds
     // multiplicity times each live slot's sums into out[k]. A table fault
@@ -141,16 +163,19 @@ private:
             below_total += equal_total;
             i = j;
         }
-        for (std::size_t k = 0; k < n; ++k) {
-            const std::uint32_t s = keys[k] & 0xFFFF;
-            const Combo c = combos[s];
-            out.met[s] += multiplicity * (below_total - below[c.first] - below[c.second] + weight[s]);
+        if (count_met_) {
+            for (std::size_t k = 0; k < n; ++k) {
+                const std::uint32_t s = keys[k] & 0xFFFF;
+                const Combo c = combos[s];
+                out.met[s] += multiplicity * (below_total - below[c.first] - below[c.second] + weight[s]);
+            }
         }
     }
 
     const SweepSlots& slots_;
     std::array<const Sum*, Sides> opponents_;
     TableView tables_;
+    bool count_met_;
     std::vector<std::uint32_t> keys_, scratch_;
 };
 

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "equity_engine/board_completions.hpp"
 #include "equity_engine/board_sweep.hpp"
 #include "equity_engine/compensated_sum.hpp"
 #include "equity_engine/parallel_runner.hpp"
@@ -148,144 +149,35 @@ std::uint64_t choose(int n, int k) {
     return result;
 }
 
-// The completion of the board: the free cards, and how the work is cut.
-struct CompletionPlan {
-    std::vector<std::uint8_t> deck;
-    int to_deal = 0;
-    int prefix = 0;  // cards fixed per work item
-    std::vector<std::array<std::uint8_t, 3>> items;  // deck positions of each item's prefix
-};
-
-CompletionPlan plan_completions(const EquityRequest& request) {
-    CompletionPlan plan;
-    const std::uint64_t fixed = request.board_mask() | request.dead_mask;
-    for (std::uint8_t c = 0; c < CARD_COUNT; ++c)
-        if (!((fixed >> c) & 1)) plan.deck.push_back(c);
-    plan.to_deal = BOARD_CARDS - static_cast<int>(request.board.size());
-    // Items of at most C(n, 2) completions (about a thousand boards), so a
-    // worker sees a stop within milliseconds; the flop gets one item per
-    // first card so that it spreads over threads.
-    plan.prefix = plan.to_deal >= 3 ? plan.to_deal - 2 : plan.to_deal == 2 ? 1 : 0;
-    const int n = static_cast<int>(plan.deck.size());
-    const int rest = plan.to_deal - plan.prefix;
-    std::array<std::uint8_t, 3> positions{};
-    auto list = [&](auto& self, int depth, int start) -> void {
-        if (depth == plan.prefix) {
-            plan.items.push_back(positions);
-            return;
-        }
-        for (int i = start; i <= n - rest - (plan.prefix - depth); ++i) {
-            positions[depth] = static_cast<std::uint8_t>(i);
-            self(self, depth + 1, i + 1);
-        }
-    };
-    list(list, 0, 0);
-    return plan;
-}
-
 // Per worker: the sweep and its sums, reused across items.
 template <typename Sum, int Sides>
 struct Worker {
     BoardSweep<Sum, Sides> sweep;
     std::array<SlotSums<Sum>, Sides> sums;
 
+    std::uint64_t boards = 0;
+
     Worker(const SweepSlots& slots, std::array<const Sum*, Sides> opponents, TableView tables)
-        : sweep(slots, opponents, tables) {
+        : sweep(slots, opponents, tables, false) {
         for (auto& s : sums) s = SlotSums<Sum>(slots.size());
     }
 };
 
-// Hands workers to items: a thread takes one for an item and gives it back,
-// so there are never more than there are threads.
-template <typename State>
-class WorkerPool {
-public:
-    template <typename Make>
-    explicit WorkerPool(Make make) : make_(std::move(make)) {}
-
-    State* take() {
-        const std::lock_guard lock(mutex_);
-        if (idle_.empty()) {
-            all_.push_back(make_());
-            return all_.back().get();
-        }
-        State* state = idle_.back();
-        idle_.pop_back();
-        return state;
-    }
-    void give(State* state) {
-        const std::lock_guard lock(mutex_);
-        idle_.push_back(state);
-    }
-    const std::vector<std::unique_ptr<State>>& all() const noexcept { return all_; }
-
-private:
-    std::function<std::unique_ptr<State>()> make_;
-    std::mutex mutex_;
-    std::vector<std::unique_ptr<State>> all_;
-    std::vector<State*> idle_;
-};
-
-// Walks the completions below one item's prefix, sweeping the smallest of
-// each class: `images[g]` is the image under suit map g of the cards added
-// so far, as a card mask.
 template <typename Sum, int Sides>
-struct CompletionWalk {
-    const CompletionPlan& plan;
-    const std::vector<std::array<std::uint64_t, CARD_COUNT>>& image_bits;  // per map, per card
-    Worker<Sum, Sides>& worker;
-    std::size_t group_size;
-
-    template <int Depth>
-    void walk(int start, HandValue partial, std::uint64_t added, const std::uint64_t* images) {
-        if constexpr (Depth == 0) {
-            unsigned fixed_by = 1;
-            for (std::size_t g = 1; g < group_size; ++g) {
-                if (images[g] < added) return;
-                fixed_by += images[g] == added;
-            }
-            std::array<SlotSums<Sum>*, Sides> out;
-            for (int k = 0; k < Sides; ++k) out[k] = &worker.sums[k];
-            worker.sweep.sweep(partial, static_cast<Sum>(group_size / fixed_by), out);
-        } else {
-            const int n = static_cast<int>(plan.deck.size());
-            std::uint64_t next[24];
-            for (int i = start; i <= n - Depth; ++i) {
-                const std::uint8_t card = plan.deck[i];
-                for (std::size_t g = 1; g < group_size; ++g) next[g] = images[g] | image_bits[g][card];
-                walk<Depth - 1>(i + 1, combine(partial, CARD_TABLE[card]), added | std::uint64_t{1} << card, next);
-            }
-        }
-    }
-
-    void item(const std::array<std::uint8_t, 3>& prefix, HandValue board) {
-        std::uint64_t added = 0, images[24] = {};
-        int start = 0;
-        for (int d = 0; d < plan.prefix; ++d) {
-            const std::uint8_t card = plan.deck[prefix[d]];
-            board = combine(board, CARD_TABLE[card]);
-            added |= std::uint64_t{1} << card;
-            for (std::size_t g = 1; g < group_size; ++g) images[g] |= image_bits[g][card];
-            start = prefix[d] + 1;
-        }
-        switch (plan.to_deal - plan.prefix) {
-            case 0: return walk<0>(start, board, added, images);
-            case 1: return walk<1>(start, board, added, images);
-            default: return walk<2>(start, board, added, images);
-        }
-    }
+struct SweepTotals {
+    std::array<SlotSums<Sum>, Sides> sums;
+    std::uint64_t boards = 0;
 };
 
 // Per slot, per side: exact sums over every completion.
 template <typename Sum, int Sides>
-std::array<SlotSums<Sum>, Sides> sweep_all(const EquityRequest& request, const SlotPlan& slots,
+SweepTotals<Sum, Sides> sweep_all(const EquityRequest& request, const SlotPlan& slots,
                                            const SuitGroup& group, std::array<const Sum*, Sides> opponents,
                                            unsigned threads, const KeepGoing& keep_going) {
     const TableView tables = table_view();
-    const CompletionPlan plan = plan_completions(request);
-    std::vector<std::array<std::uint64_t, CARD_COUNT>> image_bits(group.size());
-    for (std::size_t g = 0; g < group.size(); ++g)
-        for (int c = 0; c < CARD_COUNT; ++c) image_bits[g][c] = std::uint64_t{1} << group.cards[g][c];
+    const CompletionPlan plan = plan_completions(request.board_mask() | request.dead_mask,
+                                                 static_cast<int>(request.board.size()));
+    const ImageBits image_bits = image_bits_of(group.cards);
 
     WorkerPool<Worker<Sum, Sides>> pool(
         [&] { return std::make_unique<Worker<Sum, Sides>>(slots.slots, opponents, tables); });
@@ -294,18 +186,29 @@ std::array<SlotSums<Sum>, Sides> sweep_all(const EquityRequest& request, const S
         plan.items.size(), threads,
         [&](std::size_t item) {
             Worker<Sum, Sides>* worker = pool.take();
-            CompletionWalk<Sum, Sides>{plan, image_bits, *worker, group.size()}.item(plan.items[item], board);
+            auto visit = [worker](HandValue complete, unsigned multiplicity) {
+                std::array<SlotSums<Sum>*, Sides> out;
+                for (int k = 0; k < Sides; ++k) out[k] = &worker->sums[k];
+                worker->sweep.sweep(complete, static_cast<Sum>(multiplicity), out);
+                ++worker->boards;
+            };
+            CompletionWalk<decltype(visit)>{plan, image_bits, visit}.item(plan.items[item], board);
             const bool fault = worker->sweep.fault;
             pool.give(worker);
             if (fault) throw TableFault();
         },
         keep_going);
 
-    std::array<SlotSums<Sum>, Sides> total;
+    SweepTotals<Sum, Sides> result;
+    auto& total = result.sums;
     for (auto& t : total) t = SlotSums<Sum>(slots.slots.size());
-    for (const auto& worker : pool.all())
+    for (const auto& worker : pool.all()) {
         for (int k = 0; k < Sides; ++k) total[k].add(worker->sums[k]);
-    if (group.size() == 1) return total;
+        result.boards += worker->boards;
+    }
+    const Sum completions = static_cast<Sum>(choose(static_cast<int>(plan.deck.size()) - 4, plan.to_deal));
+    for (int k = 0; k < Sides; ++k) met_over_completions(slots.slots, opponents[k], completions, total[k].met);
+    if (group.size() == 1) return result;
     // Each class was swept on its smallest board only: a combo's sums over the
     // whole class are the average, over the group, of its images' sums.
     for (auto& t : total) {
@@ -314,16 +217,15 @@ std::array<SlotSums<Sum>, Sides> sweep_all(const EquityRequest& request, const S
             for (const auto& image : group.slots) {
                 even.wins[s] += t.wins[image[s]];
                 even.ties[s] += t.ties[image[s]];
-                even.met[s] += t.met[image[s]];
             }
             const Sum size = static_cast<Sum>(group.size());
             even.wins[s] /= size;
             even.ties[s] /= size;
-            even.met[s] /= size;
+            even.met[s] = t.met[s];
         }
         t = std::move(even);
     }
-    return total;
+    return result;
 }
 
 template <typename Sum>
@@ -374,9 +276,11 @@ SweepEquity run_sweep(const EquityRequest& request, const SlotPlan& plan, const 
     std::array<const Sum*, Sides> opponents;
     opponents[0] = villain.data();
     if constexpr (Sides == 2) opponents[1] = hero.data();
-    const auto sums = sweep_all<Sum, Sides>(request, plan, group, opponents, threads, keep_going);
+    const auto swept = sweep_all<Sum, Sides>(request, plan, group, opponents, threads, keep_going);
+    const auto& sums = swept.sums;
     const double unit = std::ldexp(1.0, -scale.shift);
     SweepEquity result;
+    result.boards_swept = swept.boards;
     result.totals = totals_of(request, plan, sums[0], unit);
     result.hero = combo_sums(plan.slot_of[0], sums[0], unit);
     if constexpr (Sides == 2) result.villain = combo_sums(plan.slot_of[1], sums[1], unit);
@@ -425,10 +329,13 @@ double sweep_path_cost(const EquityRequest& request) {
     return boards * (4.0 * static_cast<double>(plan.slots.size()) + 600.0);
 }
 
-EquityTotals exact_equity_any_path(const EquityRequest& request, unsigned threads, const KeepGoing& keep_going) {
+EquityTotals exact_equity_any_path(const EquityRequest& request, unsigned threads, const KeepGoing& keep_going,
+                                   ExactPath path) {
     request.validate();
-    if (request.players.size() == 2 && sweep_path_cost(request) < deal_path_cost(request))
-        return sweep_equity(request, false, threads, keep_going).totals;
+    const bool sweep = request.players.size() == 2 &&
+                       (path == ExactPath::sweep ||
+                        (path == ExactPath::cheaper && sweep_path_cost(request) < deal_path_cost(request)));
+    if (sweep) return sweep_equity(request, false, threads, keep_going).totals;
     return exact_equity(request, threads, keep_going);
 }
 

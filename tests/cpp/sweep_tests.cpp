@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "check.hpp"
+#include "equity_engine/class_sweep.hpp"
 #include "equity_engine/equity_runs.hpp"
 #include "equity_engine/sweep_equity.hpp"
 
@@ -164,9 +165,47 @@ void both_paths_agree_on_weights() {
     }
 }
 
+// Class sums against heads-up counts of every pair of combos: AKs, QQ and AA,
+// with the card removal between AKs and AA.
+void class_sums_match_pairs() {
+    std::vector<Combo> combos;
+    std::vector<std::uint16_t> class_of;
+    auto add = [&](unsigned hi, unsigned lo, bool suited, std::uint16_t cls) {
+        for (unsigned s = 0; s < 4; ++s)
+            for (unsigned t = 0; t < 4; ++t)
+                if (hi == lo ? s > t : (s == t) == suited) {
+                    combos.push_back({static_cast<std::uint8_t>(4 * hi + s), static_cast<std::uint8_t>(4 * lo + t)});
+                    class_of.push_back(cls);
+                }
+    };
+    add(12, 11, true, 0);
+    add(10, 10, false, 1);
+    add(12, 12, false, 2);
+    std::vector<std::uint64_t> sums(9, 0);
+    const std::size_t items = class_sweep_items();
+    const std::uint64_t pairs = class_sweep(combos, class_of, 3, 0, items / 3, sums.data(), 2, always) +
+                                class_sweep(combos, class_of, 3, items / 3, items, sums.data(), 1, always);
+    std::uint64_t added = 0;
+    for (const std::uint64_t s : sums) added += s;
+    CHECK(pairs == added);
+    std::vector<std::uint64_t> expected(9, 0);
+    for (std::size_t a = 0; a < combos.size(); ++a)
+        for (std::size_t b = 0; b < combos.size(); ++b) {
+            if (class_of[a] >= class_of[b] || (combos[a].mask() & combos[b].mask())) continue;
+            const std::uint8_t row[4] = {combos[a].first, combos[a].second, combos[b].first, combos[b].second};
+            std::uint64_t counts[3];
+            heads_up_counts(row, 1, counts, 1, always);
+            expected[class_of[a] * 3 + class_of[b]] += 2 * counts[0] + counts[2];
+            expected[class_of[b] * 3 + class_of[a]] += 2 * counts[1] + counts[2];
+        }
+    for (int k = 0; k < 9; ++k)
+        if (k % 4) CHECK(sums[k] == expected[k]);
+}
+
 }  // namespace
 
 int main() {
+    class_sums_match_pairs();
     for (const bool weighted : {false, true}) {
         for (const bool symmetric : {false, true}) {
             sweep_matches_deals(5, weighted, symmetric, 40, 6);

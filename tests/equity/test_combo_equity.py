@@ -98,3 +98,15 @@ def test_old_call_forms_warn_and_still_work():
         equity(["AsKs", "QhQd"], "2c3c4c")
     with pytest.raises(TypeError):
         equity(["AsKs", "QhQd"], hands=["AsKs", "QhQd"])
+
+
+@pytest.mark.parametrize("board", ["", "Ts9h4c"])
+def test_sampled_boards_are_reproducible_and_honest(board):
+    # Wide ranges whose board-by-board equity varies little: boards swept win.
+    players = ["random", "random:0.5,22+"]
+    one = equity(players, board, trials=100_000, seed=3, threads=1)
+    assert one == equity(players, board, trials=100_000, seed=3, threads=2)
+    assert one.boards != 100_000 and not one.exact  # weighted sums of the boards swept
+    assert 0 < one.std_error[0] < 0.002 and one.std_error[0] == one.std_error[1]
+    assert abs(one.equity[0] - equity(players, board).equity[0]) < 5 * one.std_error[0]
+    assert sum(one.equity) == pytest.approx(1, abs=1e-15)

@@ -13,15 +13,16 @@ import warnings
 import numpy as np
 import pytest
 
-from tavrix_equity import _checkpoint, _engine, _suits, matrix
+from tavrix_equity import _checkpoint, _engine, matrix
 from tavrix_equity.ranges import HAND_CLASSES, class_combos
 
 # Pairs, suited and offsuit classes that share ranks, so card removal matters:
-# 9 distinct matchups under suit symmetry, 144 combo pairs.
+# 144 combo pairs.
 CLASSES = ["AA", "AKs", "AKo", "KQs"]
-CHUNK = 2
+CHUNK = 4000  # of the 19,600 work items
 CHUNKS = 5
-RECORD_SIZES = [12 + 24 * rows + 32 for rows in (2, 2, 2, 2, 1)]  # id and row count, counts, checksum
+# id and row count, the 4 x 4 sums and the row of the pairs counted, checksum
+RECORD_SIZES = [12 + 8 * 5 * 4 + 32] * CHUNKS
 
 
 @pytest.fixture(autouse=True)
@@ -44,24 +45,26 @@ def direct():
 
 @pytest.fixture
 def computed(monkeypatch):
-    """Runs of matrix._run_chunk in this process, as the bytes of each chunk's matchups."""
+    """Runs of matrix._run_chunk in this process, as the work items of each chunk."""
     chunks = []
     run_chunk = matrix._run_chunk
 
-    def spy(matchups):
-        chunks.append(matchups.tobytes())
-        return run_chunk(matchups)
+    def spy(job):
+        chunks.append(job[3:])
+        return run_chunk(job)
 
     monkeypatch.setattr(matrix, "_run_chunk", spy)
     return chunks
 
 
-def test_suit_symmetry_reduces_all_matchups_to_47008():
-    combos = np.array([c for name in HAND_CLASSES for c in class_combos(name)])
-    u, v = np.triu_indices(len(combos), 1)
-    disjoint = (combos[u][:, :, None] != combos[v][:, None, :]).all(axis=(1, 2))
-    keys, _ = _suits.canonical_matchups(combos[u][disjoint], combos[v][disjoint])
-    assert (disjoint.sum(), len(np.unique(keys))) == (812_175, 47_008)
+def test_board_classes_count_every_board_once():
+    # One board per class of boards equal under the suits, times the class
+    # size: every pair of combos is counted on all 1,712,304 of its boards.
+    plan = matrix._plan(("AA", "KQs", "72o"), matrix._CHUNK_SIZE)
+    sums, pairs = _engine.class_sweep(plan.combos, plan.class_of, plan.size, 0, plan.items, 2)
+    off = ~np.eye(3, dtype=bool)
+    assert np.array_equal((sums + sums.T)[off], (2 * matrix.BOARDS * plan.pairs)[off])
+    assert pairs == int(sums.sum()) and plan.pairs[0, 1:].tolist() == [24, 72] and plan.pairs[1, 2] == 48
 
 
 @pytest.mark.parametrize("workers", [1, 2])
@@ -130,18 +133,19 @@ def _session_processes(session):
 
 def test_ctrl_c_stops_the_workers_and_keeps_the_records(tmp_path):
     path = tmp_path / "matrix.ckpt"
-    classes = list(HAND_CLASSES[:30])  # minutes of work: still running when interrupted
+    classes = list(HAND_CLASSES[:30])  # many chunks: still running when interrupted
     child = subprocess.Popen(
         [sys.executable, "-c", textwrap.dedent(f"""
             from tavrix_equity import matrix
             if __name__ == "__main__":
-                matrix._CHUNK_SIZE = {CHUNK}
+                matrix._CHUNK_SIZE = 50
                 matrix.preflop_matrix({classes!r}, workers=2, checkpoint={str(path)!r})
         """)],
         start_new_session=True, stderr=subprocess.PIPE, text=True,
     )
     deadline = time.monotonic() + 60
-    while (not path.exists() or path.stat().st_size < 400) and time.monotonic() < deadline:  # 2 records
+    two_records = 2 * (12 + 8 * 31 * 30 + 32) + 200
+    while (not path.exists() or path.stat().st_size < two_records) and time.monotonic() < deadline:
         time.sleep(0.02)
     os.killpg(child.pid, signal.SIGINT)  # what Ctrl-C in a terminal does
     _, errors = child.communicate(timeout=30)
@@ -149,14 +153,14 @@ def test_ctrl_c_stops_the_workers_and_keeps_the_records(tmp_path):
     while _session_processes(child.pid) and time.monotonic() < deadline:
         time.sleep(0.1)
     assert _session_processes(child.pid) == []
-    plan = matrix._plan(tuple(classes), CHUNK)
+    plan = matrix._plan(tuple(classes), 50)
     with warnings.catch_warnings():
         warnings.simplefilter("error")
         store = matrix._open_checkpoint(path, plan, _engine.table_digest())  # a damaged tail would warn
     store.close()
     assert len(store.recovered) >= 2
     for chunk, counts in store.recovered.items():
-        assert np.array_equal(counts, _engine.heads_up_counts(plan.chunk(chunk)))
+        assert np.array_equal(counts, matrix._run_chunk(plan.chunk(chunk))[1])
 
 
 def _record_offsets(data):
@@ -170,9 +174,10 @@ def _flip(data, at):
 
 
 def _move_a_win(data, record):
-    counts = np.frombuffer(data, dtype="<u8", count=3, offset=record + 12).copy()
-    counts += np.array([-1, 1, 0], dtype=np.int64).astype("<u8")
-    return data[:record + 12] + counts.tobytes() + data[record + 36:]
+    # Entries [0, 1] and [1, 0] of the sums: their total stays the same.
+    counts = np.frombuffer(data, dtype="<u8", count=5, offset=record + 12).copy()
+    counts += np.array([0, -1, 0, 0, 1], dtype=np.int64).astype("<u8")
+    return data[:record + 12] + counts.tobytes() + data[record + 52:]
 
 
 @pytest.mark.parametrize("damage, recovered", [
@@ -208,7 +213,7 @@ def _write_foreign(path, case, monkeypatch):
         if case == "other tables":
             patch.setattr(_engine, "table_digest", lambda: "0" * 64)
         if case == "other format version":
-            patch.setattr(_checkpoint, "FORMAT_VERSION", 2)
+            patch.setattr(_checkpoint, "FORMAT_VERSION", 3)
         matrix.preflop_matrix(CLASSES[:3] if case == "other classes" else CLASSES, workers=1, checkpoint=path)
     if case == "damaged header":
         data = bytearray(path.read_bytes())
@@ -219,7 +224,7 @@ def _write_foreign(path, case, monkeypatch):
 @pytest.mark.parametrize("case, message", [
     ("other classes", "another class selection"),
     ("other tables", "other lookup tables"),
-    ("other format version", "format version 2"),
+    ("other format version", "format version 3"),
     ("damaged header", "damaged header"),
     ("not a checkpoint", "not a preflop matrix checkpoint"),
 ])
@@ -249,7 +254,7 @@ def test_bad_worker_results_are_never_recorded(tmp_path, monkeypatch, fault, mes
     run_chunk = matrix._run_chunk
     path = tmp_path / "matrix.ckpt"
     with monkeypatch.context() as patch, pytest.raises(RuntimeError, match=message):
-        patch.setattr(matrix, "_run_chunk", lambda matchups: fault(*run_chunk(matchups)))
+        patch.setattr(matrix, "_run_chunk", lambda job: fault(*run_chunk(job)))
         matrix.preflop_matrix(CLASSES, workers=1, checkpoint=path)
     reported = []
     matrix.preflop_matrix(CLASSES, workers=1, checkpoint=path, progress=lambda *p: reported.append(p))
@@ -257,7 +262,7 @@ def test_bad_worker_results_are_never_recorded(tmp_path, monkeypatch, fault, mes
 
 
 def test_ctrl_c_stops_local_workers_at_once(monkeypatch):
-    monkeypatch.setattr(matrix, "_CHUNK_SIZE", 575)  # 2 chunks of about 7 s each
+    monkeypatch.setattr(matrix, "_CHUNK_SIZE", 9800)  # 2 chunks of several seconds each
     interrupt = threading.Timer(1.5, signal.pthread_kill, (threading.main_thread().ident, signal.SIGINT))
     started = time.monotonic()
     interrupt.start()

@@ -19,10 +19,10 @@ from switches import DEEP, record, scaled
 from tavrix_equity import _checkpoint, _engine, matrix
 from tavrix_equity.ranges import HAND_CLASSES
 
-CLASSES = list(HAND_CLASSES[:12])  # 136 matchups: 17 chunks of 8, about 0.1 s each
-CHUNK = 8
-# For the checkpoint files: 9 matchups, 5 chunks of 2.
-FEW_CLASSES, FEW_CHUNK = ["AA", "AKs", "AKo", "KQs"], 2
+CLASSES = list(HAND_CLASSES[:12])  # 17 chunks of 1,200 of the 19,600 work items, about 0.1 s each
+CHUNK = 1200
+# For the checkpoint files: 5 chunks of 4,000 work items.
+FEW_CLASSES, FEW_CHUNK = ["AA", "AKs", "AKo", "KQs"], 4000
 
 
 @pytest.fixture(autouse=True)
@@ -87,7 +87,7 @@ def test_killed_driver_resumes_from_its_checkpoint(tmp_path, reference):
         child = subprocess.Popen([sys.executable, "-c", textwrap.dedent(DRIVER.format(
             chunk=CHUNK, classes=CLASSES, path=str(path)))], start_new_session=True, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 60
-        target = header + (round_ + 1) * 250  # a few more records each round, often mid-record
+        target = header + (round_ + 1) * 1500  # about one more record (1,292 bytes) each round, often mid-record
         while (not path.exists() or path.stat().st_size < target) and child.poll() is None \
                 and time.monotonic() < deadline:
             time.sleep(0.005)
