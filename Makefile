@@ -83,6 +83,7 @@ bench: build $(NATIVE_STAMP) $(BENCH_STAMP)
 	$(PY) bench/bench_deal.py
 	$(NATIVE)/tavrix_omaha_bench
 	$(PY) bench/bench_omaha.py
+	$(PY) bench/bench_range_reading.py
 	$(PY) bench/bench_sweep.py
 	$(PY) bench/bench_matrix.py --speedup --dask --full
 

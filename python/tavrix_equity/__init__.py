@@ -18,37 +18,52 @@ from tavrix_equity.grids import hand_grid
 from tavrix_equity.matrix import preflop_matrix
 from tavrix_equity.omaha_range import OmahaRange
 from tavrix_equity.omaha_scoring import score_omaha
+from tavrix_equity.distribution import EquityDistribution, RangeEquity, equity_distribution
+from tavrix_equity.distribution_plot import plot_equity_distribution
 from tavrix_equity.plot import plot_grid
+from tavrix_equity.range_breakdown import BREAKDOWN_CLASSES, Breakdown, breakdown
+from tavrix_equity.showdowns import ShowdownCategories, showdown_categories
+from tavrix_equity.starting_hands import starting_hand_ranking
 from tavrix_equity.ranges import HAND_CLASSES, Range, class_combos, grid_position, hand_class
 from tavrix_equity.result import EquityResult
 from tavrix_equity.scoring import score_cards, score_words
 
 __all__ = [
     "__version__",
+    "BREAKDOWN_CLASSES",
     "CARD_RANKS",
     "CARD_SUITS",
     "CATEGORY_NAMES",
     "HAND_CLASSES",
+    "Breakdown",
     "ComboEquity",
     "ComboTable",
+    "EquityDistribution",
     "EquityResult",
     "NoDealError",
     "OmahaRange",
     "Range",
+    "RangeEquity",
+    "ShowdownCategories",
+    "breakdown",
     "category",
     "category_name",
     "class_combos",
     "combo_equity",
     "deal_cards",
     "equity",
+    "equity_distribution",
     "format_cards",
     "grid_position",
     "hand_class",
     "hand_grid",
     "parse_cards",
+    "plot_equity_distribution",
     "plot_grid",
     "preflop_matrix",
     "score_cards",
     "score_omaha",
     "score_words",
+    "showdown_categories",
+    "starting_hand_ranking",
 ]

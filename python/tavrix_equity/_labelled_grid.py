@@ -16,13 +16,15 @@ import numpy.typing as npt
 from tavrix_equity._messages import quoted
 from tavrix_equity.all_in import NoDealError
 from tavrix_equity.cards import format_cards
+from tavrix_equity.notebook_views import HandGrid, grid_html
 from tavrix_equity.ranges import Range
 
 __all__ = ["LabelledGrid", "finished_grid", "grid_title"]
 
 
-class LabelledGrid(np.ndarray[Any, np.dtype[np.float64]]):
-    """A float64 (13, 13) array with the opponent's text `vs` and the `board`."""
+class LabelledGrid(HandGrid):
+    """A float64 (13, 13) array with the opponent's text `vs` and the `board`;
+    a notebook shows it as a coloured chart under that title."""
 
     vs: str | None
     board: str
@@ -35,6 +37,11 @@ class LabelledGrid(np.ndarray[Any, np.dtype[np.float64]]):
 
     def __array_finalize__(self, obj: object) -> None:
         self.vs, self.board = None, ""
+
+    def _repr_html_(self) -> str | None:
+        if self.shape != (13, 13):
+            return None
+        return grid_html(np.asarray(self), grid_title(self.vs, self.board) if self.vs is not None else None)
 
     def __reduce__(self) -> Any:
         # Pickled as the plain array it is: the label is for drawing only.

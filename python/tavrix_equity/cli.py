@@ -5,6 +5,8 @@
     tavrix-equity matrix [--classes AA,KK,...] [--out FILE.npy] [--workers N]
                          [--scheduler ADDRESS [--timeout SECONDS]] [--checkpoint FILE]
     tavrix-equity --game omaha AsAhKsKh QdQcJdTc [--board ...] (any game of tavrix_equity.equity)
+    tavrix-equity breakdown RANGE --board CARDS [--vs RANGE] [--json]
+    tavrix-equity distribution HERO VILLAIN --board CARDS --png FILE
     tavrix-equity --version
 
 Output is a table for people, or JSON with --json (strict JSON: null where a
@@ -30,6 +32,7 @@ from typing import TYPE_CHECKING, NoReturn
 import numpy as np
 import numpy.typing as npt
 
+from tavrix_equity import cli_ranges
 from tavrix_equity._messages import quoted
 from tavrix_equity._version import __version__
 from tavrix_equity.omaha import GAMES
@@ -312,6 +315,8 @@ def _close_quietly(client: Client) -> None:
 SUBCOMMANDS: dict[str, tuple[Callable[[], argparse.ArgumentParser], Callable[[argparse.Namespace], None]]] = {
     "grid": (_grid_parser, _run_grid),
     "matrix": (_matrix_parser, _run_matrix),
+    "breakdown": (cli_ranges.breakdown_parser, cli_ranges.run_breakdown),
+    "distribution": (cli_ranges.distribution_parser, cli_ranges.run_distribution),
 }
 
 

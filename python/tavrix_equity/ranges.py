@@ -452,8 +452,28 @@ class Range:
         totals = np.zeros((13, 13))
         for combo, weight in self._combos:
             totals[_CLASS_CELL[_COMBO_CLASS[combo]]] += weight
-        result: npt.NDArray[np.float64] = totals / _CELL_SIZE
+        from tavrix_equity.notebook_views import as_hand_grid
+
+        # A plain array that a notebook shows as a coloured chart.
+        result: npt.NDArray[np.float64] = as_hand_grid(totals / _CELL_SIZE)
         return result
+
+    @staticmethod
+    def top(fraction: float, *, opponents: int = 1) -> Range:
+        """Range.top(fraction, *, opponents=1) -> the strongest `fraction` of all starting hands.
+
+        Classes are taken in starting_hand_ranking(opponents) order until at
+        least `fraction` (0 < fraction <= 1) of the 1326 combos are in; the
+        last class taken gets the weight that makes the share exact.
+        """
+        from tavrix_equity.starting_hands import top_range
+
+        return top_range(fraction, opponents=opponents)
+
+    def _repr_html_(self) -> str:
+        from tavrix_equity.notebook_views import grid_html
+
+        return grid_html(self.grid(), f"{self._text or '(empty range)'}: {len(self)} combos", blank_zero=True)
 
     def __len__(self) -> int:
         return len(self._combos)

@@ -66,6 +66,11 @@ class EquityResult:
         boards = "board" if self.boards == 1 else "boards"
         return f"EquityResult({shares}; {how}, {count_text(self.boards)} {boards})"
 
+    def _repr_html_(self) -> str:
+        from tavrix_equity.notebook_views import result_html
+
+        return result_html(self)
+
     def as_dict(self) -> dict[str, object]:
         """The result as plain JSON-ready values."""
         return {field: getattr(self, field) for field in self.__dataclass_fields__}

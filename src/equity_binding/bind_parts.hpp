@@ -9,6 +9,7 @@ namespace tavrix::binding {
 void bind_deal(nanobind::module_& m);
 // Omaha scoring and equity (omaha_binding.cpp).
 void bind_omaha(nanobind::module_& m);
+void bind_breakdown(nanobind::module_& m);
 // The board sweep: per-combo sums of a heads-up matchup.
 void bind_sweep(nanobind::module_& m);
 

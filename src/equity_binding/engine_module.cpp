@@ -215,4 +215,5 @@ NB_MODULE(_engine, m) {
     bind_deal(m);
 
     bind_omaha(m);
+    bind_breakdown(m);
 }
