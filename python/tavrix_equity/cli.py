@@ -11,7 +11,6 @@ stderr and exit status 2.
 from __future__ import annotations
 
 import argparse
-import io
 import json
 import sys
 import time
@@ -102,13 +101,13 @@ def _run_equity(args: argparse.Namespace) -> None:
 
 
 def _run_grid(args: argparse.Namespace) -> None:
+    from tavrix_equity._files import check_output_path
     from tavrix_equity.grids import hand_grid
     from tavrix_equity.plot import plot_grid, require_matplotlib
 
     # Refused now, not after the minutes an exact chart of a range can take.
     require_matplotlib()
-    if not Path(args.png).parent.is_dir():
-        raise UsageError(f"--png: directory {str(Path(args.png).parent)!r} does not exist")
+    check_output_path(args.png, "--png")
     start = time.perf_counter()
     grid = hand_grid(args.vs, args.board, args.dead, trials=args.trials, seed=args.seed)
     title = f"equity against {args.vs}" + (f" on {args.board}" if args.board else "")
@@ -118,20 +117,18 @@ def _run_grid(args: argparse.Namespace) -> None:
 
 def _matrix_path(out: str) -> Path:
     # np.save's naming: a name without the .npy suffix gets it.
-    path = Path(out if out.endswith(".npy") else out + ".npy")
+    from tavrix_equity._files import check_output_path
+
     # Refused now, not after the hours the matrix takes.
-    if not path.parent.is_dir():
-        raise UsageError(f"--out: directory {str(path.parent)!r} does not exist")
-    return path
+    return check_output_path(out if out.endswith(".npy") else out + ".npy", "--out")
 
 
 def _save_matrix(path: Path, matrix: npt.NDArray[np.float64]) -> None:
     # Through a temporary file: a failed write leaves no partial .npy behind.
-    from tavrix_equity._checkpoint import replace_file
+    from tavrix_equity._files import atomic_output
 
-    buffer = io.BytesIO()
-    np.save(buffer, matrix)
-    replace_file(path, buffer.getvalue())
+    with atomic_output(path, "--out") as stream:
+        np.save(stream, matrix)
 
 
 def _run_matrix(args: argparse.Namespace) -> None:

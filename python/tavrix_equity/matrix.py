@@ -34,6 +34,7 @@ import numpy as np
 import numpy.typing as npt
 
 from tavrix_equity import _checkpoint, _suits
+from tavrix_equity._files import check_output_path
 from tavrix_equity.cards import positive_int
 from tavrix_equity.all_in import default_threads
 from tavrix_equity.ranges import HAND_CLASSES, class_combos
@@ -264,9 +265,11 @@ def _worker_count(workers: int | None, client: Client | None) -> int:
         if workers is not None:
             raise ValueError("workers is for local processes; with a client its cluster's workers run the chunks")
         return 0
+    # More processes than the cores this process may use only add start-up
+    # costs and memory (one process per chunk, for a huge count).
     if workers is None:
         return default_threads()
-    return positive_int(workers, "workers")
+    return min(positive_int(workers, "workers"), default_threads())
 
 
 def _compute(
@@ -275,6 +278,8 @@ def _compute(
 ) -> npt.NDArray[np.float64]:
     names = _selected(classes)
     local_workers = _worker_count(workers, client)
+    if checkpoint is not None:
+        check_output_path(checkpoint, "checkpoint")
     bar: _ProgressBar | None = None
     report: Progress | None = None
     if progress is None or progress is False:
@@ -336,12 +341,17 @@ def preflop_matrix(
     Matchups equal under a permutation of suits are counted once.
 
     client: a dask.distributed.Client whose workers run the chunks (they need
-    tavrix_equity installed); otherwise `workers` local processes (default:
-    the cores; 1 computes in this process). Local workers are started with
+    tavrix_equity installed); otherwise `workers` local processes (default,
+    and at most: the cores this process may run on; 1 computes in this
+    process). Local workers are started with
     the "spawn" method, so a script that uses them needs the usual
     `if __name__ == "__main__":` guard.
 
     checkpoint: a file that records each finished chunk as soon as it is done.
+    It must be a regular file or not exist (a directory, device, FIFO or
+    symlink is a ValueError, before any work), and a run holds a lock on it:
+    a second run given the same file meanwhile raises CheckpointInUseError
+    (a RuntimeError).
     Run again with the same file, only the missing chunks are computed and the
     matrix is identical; damaged or partly written records are recomputed
     (with a RuntimeWarning). A file written for another class set or with

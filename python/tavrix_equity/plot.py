@@ -10,6 +10,7 @@ import os
 import numpy as np
 import numpy.typing as npt
 
+from ._files import atomic_output, check_output_path
 from .ranges import HAND_CLASSES, grid_position
 
 __all__ = ["plot_grid"]
@@ -53,14 +54,18 @@ def plot_grid(
     every value lies in 0 to 1 (a range or an equity grid, coloured on the
     fixed scale 0 to 100 %), otherwise with three significant digits on the
     grid's own scale. NaN cells are grey and blank. The picture is written
-    to ``path`` as PNG; returns None.
+    to ``path`` as PNG, atomically (through a temporary file renamed over
+    it); returns None.
 
-    Raises ValueError for a grid of another shape, and ImportError (saying
-    how to install it) when matplotlib is missing.
+    Raises ValueError for a grid of another shape or a path that is not a
+    regular file (a directory, device, FIFO or symlink), FileNotFoundError
+    for a missing directory, and ImportError (saying how to install it) when
+    matplotlib is missing.
     """
     values = np.asarray(grid, dtype=np.float64)
     if values.shape != (13, 13):
         raise ValueError(f"grid must have shape (13, 13), not {values.shape}")
+    check_output_path(path, "path")
     try:
         # Figure with an explicit Agg canvas draws without pyplot, so the
         # user's interactive backend and figure list are left alone.
@@ -117,4 +122,5 @@ def plot_grid(
     axes.tick_params(which="minor", length=0)
     if title is not None:
         axes.set_title(title, fontsize=13, pad=12)
-    figure.savefig(os.fspath(path), format="png")
+    with atomic_output(path, "path") as stream:
+        figure.savefig(stream, format="png")
