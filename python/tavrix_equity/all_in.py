@@ -9,10 +9,12 @@ from __future__ import annotations
 import math
 import os
 import secrets
+import threading
 from collections.abc import Iterable, Sequence
 from typing import Union
 
 from tavrix_equity import _engine
+from tavrix_equity._cancel import checked_cancel, raise_if_cancelled
 from tavrix_equity.cards import DECK_SIZE, checked_int, format_cards, parse_cards, positive_int
 from tavrix_equity.ranges import Range
 from tavrix_equity.result import EquityResult
@@ -25,6 +27,8 @@ PlayerLike = Union[str, Range, Sequence[int], Sequence[str]]
 MIN_PLAYERS, MAX_PLAYERS = 2, 10
 BOARD_CARDS = 5
 SEED_LIMIT = 1 << 64
+# Below this, a player's weights are scaled up before they are multiplied.
+_TINY_WEIGHT = 2.0**-64
 
 
 class NoDealError(ValueError):
@@ -113,6 +117,23 @@ def _engine_players(
     return engine_players
 
 
+def _normalised(
+    players: list[tuple[list[tuple[int, int]], list[float]]],
+) -> tuple[list[tuple[list[tuple[int, int]], list[float]]], list[int]]:
+    """Each player's weights, those of a player whose largest weight is tiny
+    scaled by a power of two to bring it into [0.5, 1), and the exponents
+    used. Scaling by a power of two is exact and leaves every equity
+    unchanged, while tiny weights (1e-200 for each of two players) would
+    otherwise multiply to zero. Weights of usual sizes are left as given."""
+    scaled, exponents = [], []
+    for combos, weights in players:
+        largest = max(weights)
+        exponent = -math.frexp(largest)[1] if largest < _TINY_WEIGHT else 0
+        exponents.append(exponent)
+        scaled.append((combos, [math.ldexp(w, exponent) for w in weights] if exponent else weights))
+    return scaled, exponents
+
+
 def equity(
     hands: Sequence[PlayerLike],
     board: CardsLike = "",
@@ -121,8 +142,9 @@ def equity(
     trials: int | None = None,
     seed: int | None = None,
     threads: int | None = None,
+    cancel: threading.Event | None = None,
 ) -> EquityResult:
-    """equity(hands, board="", dead="", *, trials=None, seed=None, threads=None) -> EquityResult
+    """equity(hands, board="", dead="", *, trials=None, seed=None, threads=None, cancel=None) -> EquityResult
 
     `hands`: 2 to 10 players, each a two-card hand (text such as "AsKs" or a
     pair of card indices) or a range (a Range, or range text such as
@@ -133,6 +155,9 @@ def equity(
     trials=N samples N random deals and boards (a given seed gives the same
     result for any `threads`; seed=None draws one). threads=None uses every
     core. On each board the players with the best score share it equally.
+    cancel: a threading.Event; once it is set the call stops within about
+    half a second and raises concurrent.futures.CancelledError (Ctrl-C
+    reaches only the main thread, so this stops a call running elsewhere).
     Raises ValueError for a card given twice, a hand that is not two cards,
     more than 5 board cards, fewer than 2 or more than 10 players, too few
     cards left to complete the board, or trials below 1.
@@ -151,6 +176,7 @@ def equity(
     if trial_count is not None and trial_count > _engine.MAX_TRIALS:
         raise ValueError(f"trials must be at most {_engine.MAX_TRIALS:,}, not {trial_count:,}")
     thread_count = default_threads() if threads is None else positive_int(threads, "threads")
+    checked_cancel(cancel)
 
     in_play: list[int] = [*board_cards, *dead_cards]
     for player in players:
@@ -162,24 +188,33 @@ def equity(
         raise ValueError(f"too few cards left to complete the board: {max(left, 0)} left, "
                          f"{BOARD_CARDS - len(board_cards)} needed")
 
-    engine_players = _engine_players(players, _mask(in_play))
+    engine_players, scales = _normalised(_engine_players(players, _mask(in_play)))
     dead_mask = _mask(dead_cards)
     threads_used = min(thread_count, 1024)
     used_seed = None
+    raise_if_cancelled(cancel)
     try:
         if trial_count is None:
-            totals = _engine.exact_equity(engine_players, list(board_cards), dead_mask, threads_used)
+            totals = _engine.exact_equity(engine_players, list(board_cards), dead_mask, threads_used, cancel)
         else:
             used_seed = _seed(seed)
             totals = _engine.monte_carlo_equity(
-                engine_players, list(board_cards), dead_mask, trial_count, used_seed, threads_used)
+                engine_players, list(board_cards), dead_mask, trial_count, used_seed, threads_used, cancel)
     except ValueError as error:
         if str(error).startswith("no possible deal"):
             raise NoDealError(str(error)) from None
         raise
+    if not totals[4] > 0:
+        raise ValueError(
+            "the ranges' weights are too small: the product of every possible deal's weights "
+            "is below the smallest float; give weights closer to 1"
+        )
     names = tuple(str(p) if isinstance(p, Range) else format_cards(p) for p in players)
     hands_only = not any(isinstance(p, Range) for p in players)
-    return _result(totals, names, hands_only, trial_count, used_seed)
+    # Exact counts are sums of deal weights: reported in the caller's weights
+    # (Monte Carlo counts trials, which scaling does not touch).
+    shift = -sum(scales) if trial_count is None else 0
+    return _result(totals, names, hands_only, trial_count, used_seed, shift)
 
 
 def _result(
@@ -188,7 +223,10 @@ def _result(
     hands_only: bool,
     trials: int | None,
     seed: int | None,
+    count_shift: int = 0,
 ) -> EquityResult:
+    """The result of the engine's totals; wins, ties and boards are reported
+    times 2**count_shift, the ratios computed before that scaling."""
     wins, ties, shares, share_squares, boards = totals
     units = _engine.SHARE_UNITS
     equity = tuple(s / (units * boards) for s in shares)
@@ -201,10 +239,10 @@ def _result(
         equity=equity,
         win=tuple(w / boards for w in wins),
         tie=tuple(t / boards for t in ties),
-        wins=tuple(count(w) for w in wins),
-        ties=tuple(count(t) for t in ties),
+        wins=tuple(count(math.ldexp(w, count_shift)) for w in wins),
+        ties=tuple(count(math.ldexp(t, count_shift)) for t in ties),
         std_error=std_error,
-        boards=count(boards),
+        boards=count(math.ldexp(boards, count_shift)),
         exact=trials is None,
         players=names,
         seed=seed,

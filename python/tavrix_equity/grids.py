@@ -2,9 +2,12 @@
 
 from __future__ import annotations
 
+import threading
+
 import numpy as np
 import numpy.typing as npt
 
+from tavrix_equity._cancel import checked_cancel
 from tavrix_equity.all_in import CardsLike, NoDealError, PlayerLike, _player, _seed, cards_of, equity
 from tavrix_equity.ranges import HAND_CLASSES, Range, grid_position
 
@@ -17,14 +20,18 @@ def hand_grid(
     dead: CardsLike = "",
     trials: int | None = None,
     seed: int | None = None,
+    *,
+    cancel: threading.Event | None = None,
 ) -> npt.NDArray[np.float64]:
-    """hand_grid(vs, board="", dead="", trials=None, seed=None) -> float64 array (13, 13)
+    """hand_grid(vs, board="", dead="", trials=None, seed=None, *, cancel=None) -> float64 array (13, 13)
 
     Each cell is the equity of that starting-hand class, taken as a range,
     against `vs` (a hand or a range), laid out as Range.grid(); NaN where no
     deal is possible. `trials` applies to each cell (one seed for all cells,
-    drawn when None).
+    drawn when None). cancel: a threading.Event that stops the call once set
+    (concurrent.futures.CancelledError), as in equity.
     """
+    checked_cancel(cancel)
     board_cards = cards_of(board, "board")
     dead_cards = cards_of(dead, "dead cards")
     cell_seed = None if trials is None else _seed(seed)
@@ -33,7 +40,8 @@ def hand_grid(
     grid = np.full((13, 13), np.nan)
     for name in HAND_CLASSES:
         try:
-            result = equity([Range(name), opponent], board_cards, dead_cards, trials=trials, seed=cell_seed)
+            result = equity([Range(name), opponent], board_cards, dead_cards, trials=trials, seed=cell_seed,
+                            cancel=cancel)
         except NoDealError:
             continue
         grid[grid_position(name)] = result.equity[0]
