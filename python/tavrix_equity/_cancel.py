@@ -17,9 +17,12 @@ CANCELLED_MESSAGE = "cancelled: the cancel event was set"
 
 
 def checked_cancel(cancel: threading.Event | None) -> threading.Event | None:
-    """cancel itself when it is None or has an is_set() method (a threading.Event); TypeError otherwise."""
+    """cancel itself when it is None or an unset event (an object with is_set(),
+    such as a threading.Event); TypeError for anything else, and
+    CancelledError when the event is already set."""
     if cancel is not None and not callable(getattr(cancel, "is_set", None)):
         raise TypeError(f"cancel must be a threading.Event or None, not {type(cancel).__name__}")
+    raise_if_cancelled(cancel)
     return cancel
 
 
