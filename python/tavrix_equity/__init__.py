@@ -10,6 +10,7 @@ from tavrix_equity.cards import (
     CARD_RANKS, CARD_SUITS, CATEGORY_NAMES, category, category_name, format_cards, parse_cards,
 )
 from tavrix_equity._version import __version__
+from tavrix_equity._checkpoint import CheckpointInUseError
 from tavrix_equity.all_in import NoDealError, equity
 from tavrix_equity.grids import hand_grid
 from tavrix_equity.matrix import preflop_matrix
@@ -21,7 +22,7 @@ from tavrix_equity.scoring import score_cards, score_words
 __all__ = [
     "__version__",
     "CARD_RANKS", "CARD_SUITS", "CATEGORY_NAMES", "HAND_CLASSES",
-    "EquityResult", "NoDealError", "Range",
+    "CheckpointInUseError", "EquityResult", "NoDealError", "Range",
     "category", "category_name", "class_combos", "equity", "format_cards", "grid_position",
     "hand_class", "hand_grid", "parse_cards", "plot_grid", "preflop_matrix", "score_cards", "score_words",
 ]

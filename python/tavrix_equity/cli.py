@@ -135,6 +135,10 @@ def _run_matrix(args: argparse.Namespace) -> None:
     from tavrix_equity.matrix import preflop_matrix
 
     path = _matrix_path(args.out)
+    if args.checkpoint:
+        from tavrix_equity._files import check_output_path
+
+        check_output_path(args.checkpoint, "--checkpoint")
     client = None
     if args.scheduler:
         try:
