@@ -5,8 +5,9 @@ chart, a table) goes through here:
 
 - ``check_output_path(path, what)`` refuses, before minutes or hours of work,
   a path that is not a regular file or a new name in an existing directory:
-  a directory, a device (``/dev/null``), a FIFO, a socket or a symlink is a
-  ValueError naming the path; a missing directory is a FileNotFoundError.
+  a directory, a device (``/dev/null``), a FIFO, a socket or a symlink is an
+  OutputPathError (both a ValueError and an OSError) naming the path; a
+  missing directory is a FileNotFoundError.
 - ``write_file(path, content, what)`` and the ``atomic_output(path, what)``
   context manager write to a temporary file created with an unpredictable
   name and exclusive creation in the target's directory (so a planted
@@ -29,7 +30,8 @@ from collections.abc import Iterator
 from pathlib import Path
 from typing import BinaryIO
 
-__all__ = ["check_output_path", "write_file", "atomic_output", "open_regular_file", "fsync_directory"]
+__all__ = ["OutputPathError", "check_output_path", "write_file", "atomic_output", "open_regular_file",
+           "fsync_directory"]
 
 PathLike = str | os.PathLike[str]
 
@@ -50,8 +52,14 @@ def _kind(mode: int) -> str:
     return "not a regular file"
 
 
-def _refuse(path: Path, mode: int, what: str) -> ValueError:
-    return ValueError(
+class OutputPathError(OSError, ValueError):
+    """A path that must not be written: not a regular file (a directory, a
+    device, a FIFO, a socket, a symlink). Both a ValueError (a bad argument)
+    and an OSError (about a file), so either kind of handler catches it."""
+
+
+def _refuse(path: Path, mode: int, what: str) -> OutputPathError:
+    return OutputPathError(
         f"{what} {str(path)!r} is {_kind(mode)}, not a regular file: "
         "give the path of a regular file or a new one"
     )
@@ -62,10 +70,10 @@ def check_output_path(path: PathLike, what: str = "output file") -> Path:
     file, or a new name in an existing directory.
 
     Anything else is refused without touching it: a directory, a device, a
-    FIFO, a socket or a symbolic link (even one to a regular file) is a
-    ValueError, a missing directory a FileNotFoundError, a parent that is not
-    a directory a NotADirectoryError; each names the path and `what` it is
-    for ("checkpoint", "--out", ...).
+    FIFO, a socket or a symbolic link (even one to a regular file) is an
+    OutputPathError (a ValueError and an OSError), a missing directory a
+    FileNotFoundError, a parent that is not a directory a NotADirectoryError;
+    each names the path and `what` it is for ("checkpoint", "--out", ...).
     """
     target = Path(os.fspath(path))
     try:
@@ -145,14 +153,14 @@ def write_file(path: PathLike, content: bytes, what: str = "output file") -> Non
 def open_regular_file(path: PathLike, flags: int, what: str = "file", mode: int = 0o666) -> int:
     """os.open(path, flags) that never follows a symbolic link nor blocks on a
     FIFO, and returns a descriptor only when it refers to a regular file
-    (ValueError otherwise, naming the path). The caller owns the descriptor.
+    (OutputPathError otherwise, naming the path). The caller owns the descriptor.
     """
     target = check_output_path(path, what)
     try:
         descriptor = os.open(target, flags | os.O_NOFOLLOW | os.O_NONBLOCK | os.O_CLOEXEC, mode)
     except OSError as error:
         if error.errno == errno.ELOOP:  # replaced by a symlink since the check
-            raise ValueError(f"{what} {str(target)!r} is a symbolic link, not a regular file") from None
+            raise OutputPathError(f"{what} {str(target)!r} is a symbolic link, not a regular file") from None
         raise
     try:
         file_mode = os.fstat(descriptor).st_mode

@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <bit>
+#include <cmath>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -60,7 +61,7 @@ std::optional<DealTable> list_deals(const EquityRequest& request, const KeepGoin
         table.cumulative.push_back(sum += weight);
         return true;
     });
-    if (too_many || table.cumulative.empty() || !(sum > 0)) return std::nullopt;
+    if (too_many || table.cumulative.empty() || !(sum > 0) || !std::isfinite(sum)) return std::nullopt;
     return table;
 }
 

@@ -57,8 +57,9 @@ def test_only_regular_files_are_written(tmp_path, monkeypatch, writer, kind):
 
 def test_refusals_name_the_path(tmp_path):
     os.mkfifo(tmp_path / "pipe")
-    with pytest.raises(ValueError, match=r"checkpoint '.*pipe' is a FIFO, not a regular file"):
+    with pytest.raises(ValueError, match=r"checkpoint '.*pipe' is a FIFO, not a regular file") as refused:
         _files.check_output_path(tmp_path / "pipe", "checkpoint")
+    assert isinstance(refused.value, OSError)  # for handlers of either kind
     with pytest.raises(FileNotFoundError, match="missing"):
         _files.check_output_path(tmp_path / "missing" / "file", "--out")
 
