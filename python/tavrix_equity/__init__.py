@@ -11,6 +11,7 @@ from tavrix_equity.cards import (
     CARD_RANKS, CARD_SUITS, CATEGORY_NAMES, category, category_name, format_cards, parse_cards,
 )
 from tavrix_equity._version import __version__
+from tavrix_equity._checkpoint import CheckpointInUseError
 from tavrix_equity.all_in import NoDealError, equity
 from tavrix_equity.dealing import deal_cards
 from tavrix_equity.combo_tables import ComboEquity, ComboTable, combo_equity
@@ -36,6 +37,7 @@ __all__ = [
     "CATEGORY_NAMES",
     "HAND_CLASSES",
     "Breakdown",
+    "CheckpointInUseError",
     "ComboEquity",
     "ComboTable",
     "EquityDistribution",

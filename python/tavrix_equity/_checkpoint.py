@@ -18,16 +18,24 @@ recomputed. Version 1 files (per-matchup counts) are refused like any other
 format: their layout is not this one. Binding each record's checksum to the plan digest
 means a record spliced in from another run's file fails too.
 
-Records are only ever appended. When the file has an untrusted tail, the valid
-part is copied to a new file that atomically replaces it, so the good records
-are never rewritten where they lie and a crash during the repair leaves the
-old file whole. A header that is unreadable or belongs to another table build
-or another plan is refused with a ValueError and the file is left untouched:
-it may be someone's finished work, and only its owner can say it is garbage.
+Records are only ever appended. When the file has an untrusted tail, the tail
+is cut off (the file is truncated where the valid part ends), so the good
+records are never rewritten where they lie. A header that is unreadable or
+belongs to another table build or another plan is refused with a ValueError
+and the file is left untouched: it may be someone's finished work, and only
+its owner can say it is garbage.
+
+The file is opened in place, never replaced: it must be a regular file (or
+not exist yet); a symlink, a device or a FIFO is refused before anything is
+read or written. A run holds an exclusive lock (flock) on it from opening to
+closing, so a second run given the same file is refused instead of mixing
+its records into the first one's. The checksums detect damage, not
+tampering: whoever can write the file can forge records.
 """
 
 from __future__ import annotations
 
+import fcntl
 import hashlib
 import os
 import struct
@@ -35,12 +43,13 @@ import warnings
 from collections.abc import Callable, Sequence
 from pathlib import Path
 from types import TracebackType
-from typing import BinaryIO
+
+from tavrix_equity._files import fsync_directory, open_regular_file
 
 import numpy as np
 import numpy.typing as npt
 
-__all__ = ["Checkpoint", "counts_are_valid", "replace_file", "FORMAT_VERSION"]
+__all__ = ["Checkpoint", "CheckpointInUseError", "counts_are_valid", "FORMAT_VERSION"]
 
 FORMAT_VERSION = 2
 _MAGIC = b"TVXMATRX"
@@ -67,38 +76,42 @@ def _header(table_digest: str, plan_digest: bytes, chunks: int) -> bytes:
     return body + hashlib.sha256(body).digest()
 
 
-def _fsync_directory(path: Path) -> None:
-    descriptor = os.open(path.parent, os.O_RDONLY)
-    try:
-        os.fsync(descriptor)
-    finally:
-        os.close(descriptor)
+class CheckpointInUseError(RuntimeError):
+    """Another run (in this process or another) holds the checkpoint's lock."""
 
 
-def replace_file(path: Path, content: bytes) -> None:
-    """Makes content the file at path, atomically: a crash leaves the old file or the new one."""
-    temporary = path.with_name(f"{path.name}.tmp{os.getpid()}")
-    try:
-        with open(temporary, "wb") as stream:
-            stream.write(content)
-            stream.flush()
-            os.fsync(stream.fileno())
-        os.replace(temporary, path)
-    finally:
-        temporary.unlink(missing_ok=True)
-    _fsync_directory(path)
+def _read_at(descriptor: int, offset: int, limit: int | None = None) -> bytes:
+    """The file's bytes from offset, at most limit of them."""
+    parts = []
+    while limit is None or limit > 0:
+        part = os.pread(descriptor, 1 << 20 if limit is None else min(limit, 1 << 20), offset)
+        if not part:
+            break
+        parts.append(part)
+        offset += len(part)
+        if limit is not None:
+            limit -= len(part)
+    return b"".join(parts)
+
+
+def _write_all(descriptor: int, content: bytes) -> None:
+    view = memoryview(content)
+    while view:
+        view = view[os.write(descriptor, view):]
 
 
 class Checkpoint:
     """An open checkpoint: the chunks it held when opened, and a way to add more.
 
     Checkpoint(path, table_digest=..., plan_digest=..., chunk_rows=..., boards=...)
-    creates the file if it does not exist, checks the header of one that does
-    (ValueError when it is not this plan's under these tables), reads the
-    valid records into `recovered` (chunk id -> counts) and repairs an
-    untrusted tail with a warning. chunk_rows[c] is the row count of chunk c;
-    a row holds row_width counts, and valid(counts) (by default: rows of 3
-    that add up to boards) decides whether a record's counts can be trusted.
+    creates the file if it does not exist, locks it (CheckpointInUseError
+    while another run holds it), checks the header of one that does
+    (ValueError when it is not this plan's under these tables, or when the
+    path is not a regular file), reads the valid records into `recovered`
+    (chunk id -> counts) and cuts off an untrusted tail with a warning.
+    chunk_rows[c] is the row count of chunk c; a row holds row_width counts,
+    and valid(counts) (by default: rows of 3 that add up to boards) decides
+    whether a record's counts can be trusted.
     """
 
     def __init__(
@@ -114,16 +127,21 @@ class Checkpoint:
         self._valid = valid
         self.recovered: dict[int, npt.NDArray[np.uint64]] = {}
         expected = _header(table_digest, plan_digest, len(self._chunk_rows))
+        existed = os.path.lexists(self.path)
+        self._descriptor = open_regular_file(self.path, os.O_RDWR | os.O_CREAT, "checkpoint")
         try:
-            with open(self.path, "rb") as stream:
-                head = stream.read(_HEADER_READ_LIMIT)
-                data = head + stream.read() if self._is_ours(head, expected, table_digest) else b""
-        except FileNotFoundError:
-            head = data = b""
-        if len(head) < len(expected) and expected.startswith(head):
-            # Nothing written yet, or a header cut short by a crash while it was written.
-            replace_file(self.path, expected)
-        else:
+            self._lock()
+            if not existed:
+                fsync_directory(self.path)
+            head = _read_at(self._descriptor, 0, _HEADER_READ_LIMIT)
+            if len(head) < len(expected) and expected.startswith(head):
+                # Nothing written yet, or a header cut short by a crash while it was written.
+                self._truncate(0)
+                _write_all(self._descriptor, expected)
+                os.fsync(self._descriptor)
+                return
+            self._is_ours(head, expected, table_digest)
+            data = head + _read_at(self._descriptor, len(head))
             end = self._read_records(data, len(expected))
             if end < len(data):
                 warnings.warn(
@@ -132,8 +150,27 @@ class Checkpoint:
                     "their chunks will be recomputed",
                     RuntimeWarning, stacklevel=4,
                 )
-                replace_file(self.path, data[:end])
-        self._stream: BinaryIO = open(self.path, "ab")
+                self._truncate(end)
+            os.lseek(self._descriptor, 0, os.SEEK_END)
+        except BaseException:
+            os.close(self._descriptor)
+            raise
+
+    def _lock(self) -> None:
+        # Held until close: two runs appending to one file would interleave
+        # their records and leave it reading as damaged.
+        try:
+            fcntl.flock(self._descriptor, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            raise CheckpointInUseError(
+                f"checkpoint {self.path} is in use by another run (it is locked); "
+                "wait for that run to end or give another path"
+            ) from None
+
+    def _truncate(self, length: int) -> None:
+        os.ftruncate(self._descriptor, length)
+        os.fsync(self._descriptor)
+        os.lseek(self._descriptor, length, os.SEEK_SET)
 
     def _is_ours(self, head: bytes, expected: bytes, table_digest: str) -> bool:
         """Checks a header against this run's; False when the file may be started afresh."""
@@ -193,13 +230,14 @@ class Checkpoint:
     def append(self, chunk: int, counts: npt.NDArray[np.uint64]) -> None:
         """Appends chunk's counts as one record, durable on disk when this returns."""
         body = _RECORD.pack(_RECORD_MAGIC, chunk, len(counts)) + counts.astype("<u8").tobytes()
-        self._stream.write(body + hashlib.sha256(self._plan_digest + body).digest())
-        self._stream.flush()
-        os.fsync(self._stream.fileno())
+        _write_all(self._descriptor, body + hashlib.sha256(self._plan_digest + body).digest())
+        os.fsync(self._descriptor)
 
     def close(self) -> None:
-        """Closes the file; every appended record is already on disk."""
-        self._stream.close()
+        """Closes the file and releases its lock; every appended record is already on disk."""
+        if self._descriptor >= 0:
+            descriptor, self._descriptor = self._descriptor, -1
+            os.close(descriptor)
 
     def __enter__(self) -> Checkpoint:
         return self

@@ -14,10 +14,12 @@ import functools
 import math
 import os
 import secrets
+import threading
 from collections.abc import Iterable, Sequence
 from typing import Union
 
 from tavrix_equity import _engine
+from tavrix_equity._cancel import checked_cancel, raise_if_cancelled
 from tavrix_equity._deprecation import keyword_renamed
 from tavrix_equity._messages import quoted
 from tavrix_equity._progress import ProgressArg, progress_reporter
@@ -37,6 +39,8 @@ SEED_LIMIT = 1 << 64
 MIN_PLAYERS, MAX_PLAYERS = _engine.MIN_PLAYERS, _engine.MAX_PLAYERS
 # Raised by the engine itself, whose condition it is: a ValueError.
 NoDealError = _engine.NoDealError
+# Below this, a player's weights are scaled up before they are multiplied.
+_TINY_WEIGHT = 2.0**-64
 
 
 def cards_of(value: CardsLike, what: str) -> tuple[int, ...]:
@@ -138,6 +142,23 @@ def _engine_players(
     return engine_players
 
 
+def _normalised(
+    players: list[tuple[list[tuple[int, int]], list[float]]],
+) -> tuple[list[tuple[list[tuple[int, int]], list[float]]], list[int]]:
+    """Each player's weights, those of a player whose largest weight is tiny
+    scaled by a power of two to bring it into [0.5, 1), and the exponents
+    used. Scaling by a power of two is exact and leaves every equity
+    unchanged, while tiny weights (1e-200 for each of two players) would
+    otherwise multiply to zero. Weights of usual sizes are left as given."""
+    scaled, exponents = [], []
+    for combos, weights in players:
+        largest = max(weights)
+        exponent = -math.frexp(largest)[1] if largest < _TINY_WEIGHT else 0
+        exponents.append(exponent)
+        scaled.append((combos, [math.ldexp(w, exponent) for w in weights] if exponent else weights))
+    return scaled, exponents
+
+
 def read_spot(values: Sequence[PlayerLike], board: CardsLike, dead: CardsLike) -> tuple[
         list[Player], tuple[int, ...], tuple[int, ...]]:
     """The players, board and dead cards of a job, checked against each other."""
@@ -178,8 +199,10 @@ def equity(
     seed: int | None = None,
     threads: int | None = None,
     progress: ProgressArg = None,
+    cancel: threading.Event | None = None,
 ) -> EquityResult:
-    """equity(players, board="", dead="", *, game="holdem", trials=None, seed=None, threads=None, progress=None) -> EquityResult
+    """equity(players, board="", dead="", *, game="holdem", trials=None, seed=None, threads=None, progress=None,
+    cancel=None) -> EquityResult
 
     `players`: 2 to 10 players, each a two-card hand (text such as "AsKs" or
     a pair of card indices) or a range (a Range, or range text such as
@@ -208,6 +231,10 @@ def equity(
     called with the engine's work items as they finish, last with done ==
     total.
 
+    cancel: a threading.Event; once it is set the call stops within about
+    half a second and raises concurrent.futures.CancelledError (Ctrl-C
+    reaches only the main thread, so this stops a call running elsewhere).
+
     Raises NoDealError (a ValueError) when no deal is possible, and
     ValueError for a card given twice, a hand that is not two cards, more
     than 5 board cards, fewer than 2 or more than 10 players, too few cards
@@ -217,7 +244,7 @@ def equity(
         from tavrix_equity.omaha import omaha_equity
 
         return omaha_equity(players, board, dead, game=game, trials=trials, seed=seed, threads=threads,
-                            progress=progress)
+                            progress=progress, cancel=cancel)
     if isinstance(players, (str, bytes)) or not isinstance(players, Iterable):
         raise TypeError("players must be a sequence of hands or ranges, one per player")
     values = list(players)
@@ -228,33 +255,43 @@ def equity(
     if trial_count is not None and trial_count > _engine.MAX_TRIALS:
         raise ValueError(f"trials must be at most {_engine.MAX_TRIALS:,}, not {trial_count:,}")
     threads_used = thread_count(threads)
+    checked_cancel(cancel)
     report, bar = progress_reporter(progress, "equity", "items")
 
-    engine_players = _engine_players(spot, _mask([*board_cards, *dead_cards]), values)
+    engine_players, scales = _normalised(_engine_players(spot, _mask([*board_cards, *dead_cards]), values))
     dead_mask = _mask(dead_cards)
     used_seed = None
     std_error: list[float] | None = None
+    raise_if_cancelled(cancel)
     with contextlib.ExitStack() as cleanup:
         if bar is not None:
             cleanup.callback(bar.close)
         if trial_count is None:
-            totals = _engine.exact_equity(engine_players, list(board_cards), dead_mask, threads_used, report)
+            totals = _engine.exact_equity(engine_players, list(board_cards), dead_mask, threads_used, report, cancel=cancel)
         else:
             used_seed = _seed(seed)
             swept = None
             if len(spot) == 2 and all(isinstance(p, Range) for p in spot):
                 swept = _engine.monte_carlo_sweep(
-                    engine_players, list(board_cards), dead_mask, trial_count, used_seed, threads_used, report)
+                    engine_players, list(board_cards), dead_mask, trial_count, used_seed, threads_used, report, cancel=cancel)
             if swept is not None:
                 totals, std_error, _ = swept
             else:
                 totals = _engine.monte_carlo_equity(
-                    engine_players, list(board_cards), dead_mask, trial_count, used_seed, threads_used, report)
+                    engine_players, list(board_cards), dead_mask, trial_count, used_seed, threads_used, report, cancel=cancel)
                 std_error = None
+    if not totals[4] > 0:
+        raise ValueError(
+            "the ranges' weights are too small: the product of every possible deal's weights "
+            "is below the smallest float; give weights closer to 1"
+        )
     names = tuple(player_name(p) for p in spot)
     hands_only = not any(isinstance(p, Range) for p in spot)
-    result = _result(totals, names, hands_only or (trial_count is not None and std_error is None), trial_count,
-                     used_seed)
+    deals_sampled = trial_count is not None and std_error is None
+    # Sums of deal weights are reported in the caller's weights (sampled deals
+    # count trials, which scaling does not touch).
+    shift = 0 if deals_sampled else -sum(scales)
+    result = _result(totals, names, hands_only or deals_sampled, trial_count, used_seed, shift)
     if trial_count is not None and std_error is not None:
         result = dataclasses.replace(result, std_error=tuple(std_error))
     return result
@@ -266,7 +303,10 @@ def _result(
     integral: bool,
     trials: int | None,
     seed: int | None,
+    count_shift: int = 0,
 ) -> EquityResult:
+    """The result of the engine's totals; wins, ties and boards are reported
+    times 2**count_shift, the ratios computed before that scaling."""
     wins, ties, shares, share_squares, boards = totals
     units = _engine.SHARE_UNITS
     equity = tuple(s / (units * boards) for s in shares)
@@ -282,10 +322,10 @@ def _result(
         equity=equity,
         win=tuple(w / boards for w in wins),
         tie=tuple(t / boards for t in ties),
-        wins=tuple(count(w) for w in wins),
-        ties=tuple(count(t) for t in ties),
+        wins=tuple(count(math.ldexp(w, count_shift)) for w in wins),
+        ties=tuple(count(math.ldexp(t, count_shift)) for t in ties),
         std_error=std_error,
-        boards=count(boards),
+        boards=count(math.ldexp(boards, count_shift)),
         exact=trials is None,
         players=names,
         seed=seed,

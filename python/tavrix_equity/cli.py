@@ -191,6 +191,7 @@ def _run_equity(args: argparse.Namespace) -> None:
 
 
 def _run_grid(args: argparse.Namespace) -> None:
+    from tavrix_equity._files import check_output_path
     from tavrix_equity._grid_text import grid_csv, grid_json, grid_table
     from tavrix_equity.grids import hand_grid
     from tavrix_equity.plot import plot_grid, require_matplotlib
@@ -198,8 +199,7 @@ def _run_grid(args: argparse.Namespace) -> None:
     if args.png is not None:
         # Refused now, not after the minutes an exact chart of a range can take.
         require_matplotlib()
-        if not Path(args.png).parent.is_dir():
-            raise UsageError(f"--png: directory {str(Path(args.png).parent)!r} does not exist")
+        check_output_path(args.png, "--png")
     start = time.perf_counter()
     grid = hand_grid(args.vs, args.board, args.dead, trials=args.trials, seed=args.seed)
     if args.png is not None:
@@ -221,20 +221,18 @@ def _run_grid(args: argparse.Namespace) -> None:
 
 def _matrix_path(out: str) -> Path:
     # np.save's naming: a name without the .npy suffix gets it.
-    path = Path(out if out.endswith(".npy") else out + ".npy")
+    from tavrix_equity._files import check_output_path
+
     # Refused now, not after the hours the matrix takes.
-    if not path.parent.is_dir():
-        raise UsageError(f"--out: directory {str(path.parent)!r} does not exist")
-    return path
+    return check_output_path(out if out.endswith(".npy") else out + ".npy", "--out")
 
 
 def _save_matrix(path: Path, matrix: npt.NDArray[np.float64]) -> None:
     # Through a temporary file: a failed write leaves no partial .npy behind.
-    from tavrix_equity._checkpoint import replace_file
+    from tavrix_equity._files import atomic_output
 
-    buffer = io.BytesIO()
-    np.save(buffer, matrix)
-    replace_file(path, buffer.getvalue())
+    with atomic_output(path, "--out") as stream:
+        np.save(stream, matrix)
 
 
 def _classes(text: str | None) -> list[str] | None:
@@ -279,6 +277,10 @@ def _run_matrix(args: argparse.Namespace) -> None:
     if args.out is None and names is None:
         raise UsageError("the following arguments are required: --out (or --classes for a sub-matrix)")
     path = None if args.out is None else _matrix_path(args.out)
+    if args.checkpoint:
+        from tavrix_equity._files import check_output_path
+
+        check_output_path(args.checkpoint, "--checkpoint")
     client = None if not args.scheduler else _connect(args.scheduler, args.timeout)
     start = time.perf_counter()
     try:

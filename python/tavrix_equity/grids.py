@@ -3,11 +3,13 @@
 from __future__ import annotations
 
 import contextlib
+import threading
 
 import numpy as np
 import numpy.typing as npt
 
 from tavrix_equity import _engine
+from tavrix_equity._cancel import checked_cancel
 from tavrix_equity._deprecation import options_by_keyword
 from tavrix_equity._labelled_grid import finished_grid
 from tavrix_equity._progress import Progress, ProgressArg, progress_reporter
@@ -33,8 +35,10 @@ def hand_grid(
     seed: int | None = None,
     threads: int | None = None,
     progress: ProgressArg = None,
+    cancel: threading.Event | None = None,
 ) -> npt.NDArray[np.float64]:
-    """hand_grid(vs, board="", dead="", *, trials=None, seed=None, threads=None, progress=None) -> float64 (13, 13)
+    """hand_grid(vs, board="", dead="", *, trials=None, seed=None, threads=None, progress=None,
+    cancel=None) -> float64 (13, 13)
 
     Each cell is the equity of that starting-hand class, taken as a range,
     against `vs` (a hand or a range), laid out as Range.grid(); NaN where no
@@ -48,8 +52,10 @@ def hand_grid(
 
     threads=None uses every core. progress: True draws a bar on stderr; a
     callable progress(done, total) is called as work finishes, last with
-    done == total.
+    done == total. cancel: a threading.Event that stops the call once set
+    (concurrent.futures.CancelledError), as in equity.
     """
+    checked_cancel(cancel)
     spot, board_cards, dead_cards = read_spot(["random", vs], board, dead)
     threads_used = thread_count(threads)
     report, bar = progress_reporter(progress, "hand grid", "items")
@@ -57,7 +63,7 @@ def hand_grid(
         if bar is not None:
             cleanup.callback(bar.close)
         if trials is not None:
-            grid = _sampled_grid(spot[1], board_cards, dead_cards, trials, seed, threads_used, report)
+            grid = _sampled_grid(spot[1], board_cards, dead_cards, trials, seed, threads_used, report, cancel)
             return finished_grid(grid, vs, board_cards)
         fixed = _mask([*board_cards, *dead_cards])
         live = [not fixed & _mask(combo) for combo in _ALL_COMBOS]
@@ -66,7 +72,7 @@ def hand_grid(
         try:
             (wins, ties, boards), _ = _engine.combo_sweep(
                 combos, [1.0] * len(combos), villain_combos, villain_weights, list(board_cards), _mask(dead_cards),
-                threads_used, report, villain_table=False)
+                threads_used, report, villain_table=False, cancel=cancel)
         except NoDealError:
             return finished_grid(np.full((13, 13), np.nan), vs, board_cards)
     cells = _COMBO_CELL[np.array(live)]
@@ -79,13 +85,14 @@ def hand_grid(
 
 def _sampled_grid(
     opponent: tuple[int, int] | Range, board: tuple[int, ...], dead: tuple[int, ...], trials: int,
-    seed: int | None, threads: int, report: Progress | None,
+    seed: int | None, threads: int, report: Progress | None, cancel: threading.Event | None,
 ) -> npt.NDArray[np.float64]:
     cell_seed = _seed(seed)
     grid = np.full((13, 13), np.nan)
     for done, name in enumerate(HAND_CLASSES, 1):
         try:
-            result = equity([Range(name), opponent], board, dead, trials=trials, seed=cell_seed, threads=threads)
+            result = equity([Range(name), opponent], board, dead, trials=trials, seed=cell_seed, threads=threads,
+                            cancel=cancel)
         except NoDealError:
             continue
         finally:

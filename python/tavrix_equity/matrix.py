@@ -26,7 +26,11 @@ import hashlib
 import multiprocessing
 import os
 import signal
+import sys
+import threading
+import time
 import uuid
+import warnings
 from collections.abc import Callable, Generator, Iterable
 from dataclasses import dataclass
 from typing import TYPE_CHECKING
@@ -35,8 +39,10 @@ import numpy as np
 import numpy.typing as npt
 
 from tavrix_equity import _checkpoint
-from tavrix_equity._progress import ProgressBar, progress_reporter
+from tavrix_equity._cancel import checked_cancel, raise_if_cancelled
+from tavrix_equity._files import check_output_path
 from tavrix_equity._messages import quoted
+from tavrix_equity._progress import ProgressBar, progress_reporter
 from tavrix_equity.all_in import default_threads
 from tavrix_equity.cards import positive_int
 from tavrix_equity.ranges import HAND_CLASSES, class_combos
@@ -52,6 +58,10 @@ BOARDS = 1_712_304  # 5 cards from the 48 left after both hands
 # progress bar moves, while per-task overheads stay negligible.
 _CHUNK_SIZE = 1000
 _PLAN_FORMAT = b"tavrix preflop matrix plan 2: class sweep"
+# How often the driver looks at the cancel event while chunks run elsewhere,
+# and how long a Dask cluster may sit without workers before a warning.
+_POLL_SECONDS = 0.05
+_NO_WORKERS_WARNING_SECONDS = 10.0
 
 ChunkCounts = npt.NDArray[np.uint64]
 Progress = Callable[[int, int], object]
@@ -152,12 +162,12 @@ def _assemble(plan: _Plan, counts: ChunkCounts) -> npt.NDArray[np.float64]:
     return result[np.ix_(plan.order, plan.order)]
 
 
-def _run_chunk(job: ChunkJob) -> tuple[str, ChunkCounts]:
+def _run_chunk(job: ChunkJob, cancel: threading.Event | None = None) -> tuple[str, ChunkCounts]:
     """Counts one chunk in a worker: plain arrays in and out, and the worker's table digest."""
     from tavrix_equity import _engine
 
     combos, class_of, classes, first, last = job
-    sums, pairs = _engine.class_sweep(combos, class_of, classes, first, last)
+    sums, pairs = _engine.class_sweep(combos, class_of, classes, first, last, cancel=cancel)
     # The ordered pairs counted ride along as one more row, so the record
     # can be checked on its own: every pair adds 2 in its two orders.
     check = np.zeros((1, classes), dtype=np.uint64)
@@ -215,10 +225,13 @@ def _stop_workers(executor: concurrent.futures.ProcessPoolExecutor) -> None:
         process.terminate()
 
 
-def _local_results(plan: _Plan, todo: list[int], workers: int) -> _Results:
+def _local_results(plan: _Plan, todo: list[int], workers: int, cancel: threading.Event | None) -> _Results:
     if workers == 1 or len(todo) <= 1:
         for chunk in todo:
-            yield chunk, _run_chunk(plan.chunk(chunk))
+            raise_if_cancelled(cancel)
+            matchups = plan.chunk(chunk)
+            # In this process the engine itself watches the event.
+            yield chunk, _run_chunk(matchups) if cancel is None else _run_chunk(matchups, cancel)
         return
     executor = concurrent.futures.ProcessPoolExecutor(
         max_workers=min(workers, len(todo)), mp_context=multiprocessing.get_context("spawn"),
@@ -226,8 +239,15 @@ def _local_results(plan: _Plan, todo: list[int], workers: int) -> _Results:
     )
     try:
         futures = {executor.submit(_run_chunk, plan.chunk(chunk)): chunk for chunk in todo}
-        for future in concurrent.futures.as_completed(futures):
-            yield futures[future], future.result()
+        pending = set(futures)
+        while pending:
+            done, pending = concurrent.futures.wait(
+                pending, timeout=None if cancel is None else _POLL_SECONDS,
+                return_when=concurrent.futures.FIRST_COMPLETED,
+            )
+            raise_if_cancelled(cancel)
+            for future in done:
+                yield futures[future], future.result()
     except BaseException:
         _stop_workers(executor)
         raise
@@ -235,21 +255,45 @@ def _local_results(plan: _Plan, todo: list[int], workers: int) -> _Results:
         executor.shutdown(wait=True, cancel_futures=True)
 
 
-def _dask_results(plan: _Plan, todo: list[int], client: Client) -> _Results:
+def _warn_without_workers(client: Client) -> None:
+    if not client.scheduler_info().get("workers"):
+        warnings.warn(
+            f"the Dask cluster has had no workers for {_NO_WORKERS_WARNING_SECONDS:.0f} s: "
+            "the matrix waits until a worker joins (start one, or interrupt the run)",
+            RuntimeWarning, stacklevel=2,
+        )
+
+
+def _dask_results(plan: _Plan, todo: list[int], client: Client, cancel: threading.Event | None) -> _Results:
     from distributed import as_completed
 
     run = uuid.uuid4().hex[:8]
     keys = [f"tavrix-matrix-{run}-{chunk}" for chunk in todo]
     chunk_of = dict(zip(keys, todo))
     pending = dict(zip(keys, client.map(_run_chunk, [plan.chunk(chunk) for chunk in todo], key=keys)))
+    finished = as_completed(list(pending.values()))  # type: ignore[no-untyped-call]
+    warn_at: float | None = time.monotonic() + _NO_WORKERS_WARNING_SECONDS
     try:
-        for future in as_completed(list(pending.values())):  # type: ignore[no-untyped-call]
-            # Holding no future whose result is in hand lets the scheduler
-            # forget it, instead of recomputing it when its worker dies.
-            del pending[future.key]
-            chunk, result = chunk_of[future.key], future.result()
-            del future
-            yield chunk, result
+        while pending:
+            # Polled rather than blocking, so that a cancel event and a
+            # cluster without workers are noticed while nothing finishes.
+            ready = finished.next_batch(block=False) if finished.has_ready() else []  # type: ignore[no-untyped-call]
+            if not ready:
+                raise_if_cancelled(cancel)
+                if warn_at is not None and time.monotonic() >= warn_at:
+                    warn_at = None
+                    _warn_without_workers(client)
+                time.sleep(_POLL_SECONDS)
+                continue
+            for future in ready:
+                # Holding no future whose result is in hand lets the scheduler
+                # forget it, instead of recomputing it when its worker dies.
+                del pending[future.key]
+                chunk, result = chunk_of[future.key], future.result()
+                del future
+                yield chunk, result
+            del ready
+            warn_at = None
     finally:
         client.cancel(list(pending.values()))  # type: ignore[no-untyped-call]
 
@@ -259,17 +303,23 @@ def _worker_count(workers: int | None, client: Client | None) -> int:
         if workers is not None:
             raise ValueError("workers is for local processes; with a client its cluster's workers run the chunks")
         return 0
+    # More processes than the cores this process may use only add start-up
+    # costs and memory (one process per chunk, for a huge count).
     if workers is None:
         return default_threads()
-    return positive_int(workers, "workers")
+    return min(positive_int(workers, "workers"), default_threads())
 
 
 def _compute(
     classes: Iterable[str] | None, *, client: Client | None, workers: int | None,
     checkpoint: str | os.PathLike[str] | None, progress: bool | Progress | None, chunk_size: int,
+    cancel: threading.Event | None,
 ) -> npt.NDArray[np.float64]:
     names = _selected(classes)
+    checked_cancel(cancel)
     local_workers = _worker_count(workers, client)
+    if checkpoint is not None:
+        check_output_path(checkpoint, "checkpoint")
     bar: ProgressBar | None
     report, bar = progress_reporter(progress, "preflop matrix", "chunks")
     plan = _plan(names, chunk_size)
@@ -290,9 +340,9 @@ def _compute(
         if report is not None:
             report(done, plan.chunks)
         if client is not None:
-            results = _dask_results(plan, todo, client)
+            results = _dask_results(plan, todo, client, cancel)
         else:
-            results = _local_results(plan, todo, local_workers)
+            results = _local_results(plan, todo, local_workers, cancel)
         with contextlib.closing(results):
             for chunk, result in results:
                 chunk_counts = _checked(chunk, result, plan, table_digest)
@@ -308,8 +358,9 @@ def _compute(
 def preflop_matrix(
     classes: Iterable[str] | None = None, *, client: Client | None = None, workers: int | None = None,
     checkpoint: str | os.PathLike[str] | None = None, progress: bool | Progress | None = None,
+    cancel: threading.Event | None = None,
 ) -> npt.NDArray[np.float64]:
-    """preflop_matrix(classes=None, *, client=None, workers=None, checkpoint=None, progress=None) -> ndarray.
+    """preflop_matrix(classes=None, *, client=None, workers=None, checkpoint=None, progress=None, cancel=None) -> ndarray.
 
     The exact all-in preflop equity of starting-hand classes against each
     other: a float64 array of shape (n, n) whose entry [i, j] is the equity of
@@ -322,12 +373,17 @@ def preflop_matrix(
     Boards equal under a permutation of suits are swept once.
 
     client: a dask.distributed.Client whose workers run the chunks (they need
-    tavrix_equity installed); otherwise `workers` local processes (default:
-    the cores; 1 computes in this process). Local workers are started with
+    tavrix_equity installed); otherwise `workers` local processes (default,
+    and at most: the cores this process may run on; 1 computes in this
+    process). Local workers are started with
     the "spawn" method, so a script that uses them needs the usual
     `if __name__ == "__main__":` guard.
 
     checkpoint: a file that records each finished chunk as soon as it is done.
+    It must be a regular file or not exist (a directory, device, FIFO or
+    symlink is a ValueError, before any work), and a run holds a lock on it:
+    a second run given the same file meanwhile raises CheckpointInUseError
+    (a RuntimeError).
     Run again with the same file, only the missing chunks are computed and the
     matrix is identical; damaged or partly written records are recomputed
     (with a RuntimeWarning). A file written for another class set or with
@@ -339,11 +395,16 @@ def preflop_matrix(
     progress(done, total) called with chunk counts: once at the start (done =
     the chunks recovered from the checkpoint), then as each chunk finishes.
 
-    Interrupting (KeyboardInterrupt, or an exception from progress) stops the
-    local worker processes or cancels the cluster's tasks; the chunks already
-    recorded in the checkpoint stay valid.
+    cancel: a threading.Event; once it is set the run stops within about half
+    a second and raises concurrent.futures.CancelledError.
+
+    Interrupting (KeyboardInterrupt, a set cancel event, or an exception from
+    progress) stops the local worker processes or cancels the cluster's
+    tasks; the chunks already recorded in the checkpoint stay valid. A Dask
+    cluster that has no workers gets a RuntimeWarning after 10 seconds
+    without progress (the run goes on waiting for workers).
     """
     return _compute(
         classes, client=client, workers=workers, checkpoint=checkpoint, progress=progress,
-        chunk_size=_CHUNK_SIZE,
+        chunk_size=_CHUNK_SIZE, cancel=cancel,
     )

@@ -8,6 +8,7 @@ samples them, on worker threads with the interpreter's lock released.
 from __future__ import annotations
 
 import sys
+import threading
 from collections.abc import Callable, Iterable, Sequence
 from typing import Union
 
@@ -18,6 +19,7 @@ from tavrix_equity.all_in import (
     MAX_PLAYERS, MIN_PLAYERS, CardsLike, NoDealError, PlayerLike, _mask, _refuse_duplicates, _seed, _standard_error, cards_of,
     default_threads,
 )
+from tavrix_equity._cancel import checked_cancel
 from tavrix_equity.cards import DECK_SIZE, format_cards, parse_cards, positive_int
 from tavrix_equity.omaha_range import OmahaRange
 from tavrix_equity.result import EquityResult
@@ -110,6 +112,7 @@ def omaha_equity(
     seed: int | None = None,
     threads: int | None = None,
     progress: bool | Progress | None = None,
+    cancel: threading.Event | None = None,
 ) -> EquityResult:
     """Omaha equity of 2 to 10 players; see tavrix_equity.equity."""
     hole_cards, high_low = game_rules(game)
@@ -127,6 +130,7 @@ def omaha_equity(
     if trial_count is not None and trial_count > _engine.MAX_TRIALS:
         raise ValueError(f"trials must be at most {_engine.MAX_TRIALS:,}, not {trial_count:,}")
     thread_count = min(default_threads() if threads is None else positive_int(threads, "threads"), 1024)
+    checked_cancel(cancel)
     report, bar = _progress(progress)
 
     in_play: list[int] = [*board_cards, *dead_cards]
@@ -144,12 +148,12 @@ def omaha_equity(
     try:
         if trial_count is None:
             totals = _engine.omaha_exact_equity(
-                hole_cards, high_low, engine_players, list(board_cards), _mask(dead_cards), thread_count, report)
+                hole_cards, high_low, engine_players, list(board_cards), _mask(dead_cards), thread_count, report, cancel)
         else:
             used_seed = _seed(seed)
             totals = _engine.omaha_monte_carlo_equity(
                 hole_cards, high_low, engine_players, list(board_cards), _mask(dead_cards), trial_count, used_seed,
-                thread_count, report)
+                thread_count, report, cancel)
     except ValueError as error:
         if str(error).startswith("no possible deal"):
             raise NoDealError(str(error)) from None

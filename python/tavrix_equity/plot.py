@@ -11,6 +11,7 @@ from typing import TYPE_CHECKING
 import numpy as np
 import numpy.typing as npt
 
+from ._files import atomic_output, check_output_path
 from ._labelled_grid import LabelledGrid, grid_title
 from .ranges import HAND_CLASSES, Range, grid_position
 
@@ -73,17 +74,22 @@ def plot_grid(
     board of a ``hand_grid`` result, the text of a Range; ``title=""`` draws
     none. ``ax``: draw into these matplotlib Axes (and their figure) instead
     of a new figure. ``path``: also write the figure there as PNG. Returns the
-    Figure. A new figure is made without pyplot, so the interactive backend
-    and pyplot's figure list are left alone.
+    Figure. The PNG is written atomically (through a temporary file renamed
+    over it). A new figure is made without pyplot, so the interactive
+    backend and pyplot's figure list are left alone.
 
-    Raises ValueError for a grid of another shape, and ImportError (saying
-    how to install it) when matplotlib is missing.
+    Raises ValueError for a grid of another shape or a path that is not a
+    regular file (a directory, device, FIFO or symlink), FileNotFoundError
+    for a missing directory, and ImportError (saying how to install it) when
+    matplotlib is missing.
     """
     if title is None:
         title = _default_title(grid)
     values = np.asarray(grid.grid() if isinstance(grid, Range) else grid, dtype=np.float64)
     if values.shape != (13, 13):
         raise ValueError(f"grid must have shape (13, 13), not {values.shape}")
+    if path is not None:
+        check_output_path(path, "path")
     try:
         # Figure with an explicit Agg canvas draws without pyplot, so the
         # user's interactive backend and figure list are left alone.
@@ -147,5 +153,6 @@ def plot_grid(
     if title:
         axes.set_title(title, fontsize=13, pad=12)
     if path is not None:
-        figure.savefig(os.fspath(path), format="png")
+        with atomic_output(path, "path") as stream:
+            figure.savefig(stream, format="png")
     return figure

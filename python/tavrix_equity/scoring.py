@@ -7,6 +7,7 @@ position, instead of returning a wrong score.
 
 from __future__ import annotations
 
+import threading
 from collections.abc import Sequence
 from typing import Any, cast
 
@@ -14,6 +15,7 @@ import numpy as np
 import numpy.typing as npt
 
 from tavrix_equity import _engine
+from tavrix_equity._cancel import checked_cancel
 from tavrix_equity.all_in import default_threads
 from tavrix_equity.cards import positive_int
 
@@ -31,6 +33,9 @@ def _ragged_row(cards: object) -> int | None:
 
 
 def _integer_array(values: object, what: str) -> npt.NDArray[np.integer[Any]]:
+    if isinstance(values, np.ma.MaskedArray):
+        # np.asarray drops the mask: masked entries would be scored as data.
+        raise TypeError(f"{what} must not be a masked array: fill or drop the masked entries first")
     try:
         array = np.asarray(values)
     except (ValueError, OverflowError) as error:
@@ -48,15 +53,20 @@ def _threads(threads: object, default: int) -> int:
     return default if threads is None else min(positive_int(threads, "threads"), 1024)
 
 
-def score_cards(cards: npt.ArrayLike, *, threads: int | None = None) -> npt.NDArray[np.uint16]:
-    """score_cards(cards, *, threads=None) -> uint16 array of shape (n,).
+def score_cards(
+    cards: npt.ArrayLike, *, threads: int | None = None, cancel: threading.Event | None = None,
+) -> npt.NDArray[np.uint16]:
+    """score_cards(cards, *, threads=None, cancel=None) -> uint16 array of shape (n,).
 
     `cards` is an (n, k) integer array or nested sequence, 0 <= k <= 7, each
     row distinct card indices 0 to 51. Row i's score equals
     tavrix.evaluate(Hand.from_bit_mask(...)) of that row's cards. A bad row
     (a duplicate or out-of-range card) or a bad shape is a ValueError that
-    names the row. threads=None uses every core.
+    names the row. A numpy masked array is a TypeError (its mask would be
+    ignored). threads=None uses every core. cancel: a threading.Event that
+    stops the call once set (concurrent.futures.CancelledError).
     """
+    checked_cancel(cancel)
     thread_count = _threads(threads, default_threads())
     try:
         array = _integer_array(cards, "cards")
@@ -76,8 +86,8 @@ def score_cards(cards: npt.ArrayLike, *, threads: int | None = None) -> npt.NDAr
         raise ValueError(f"row {row}: card index {int(array[row].max())} is outside 0 to 51")
     # uint8 is read as it is (the compact form); everything else as int64.
     if array.dtype == np.uint8:
-        return _engine.score_card_rows(np.ascontiguousarray(array, dtype=np.uint8), thread_count)
-    return _engine.score_card_rows(np.ascontiguousarray(array, dtype=np.int64), thread_count)
+        return _engine.score_card_rows(np.ascontiguousarray(array, dtype=np.uint8), thread_count, cancel)
+    return _engine.score_card_rows(np.ascontiguousarray(array, dtype=np.int64), thread_count, cancel)
 
 
 def _word_array(values: npt.ArrayLike, what: str) -> npt.NDArray[np.uint64]:
@@ -89,18 +99,22 @@ def _word_array(values: npt.ArrayLike, what: str) -> npt.NDArray[np.uint64]:
     return np.ascontiguousarray(array, dtype=np.uint64)
 
 
-def score_words(keys: npt.ArrayLike, masks: npt.ArrayLike, *, threads: int | None = None) -> npt.NDArray[np.uint16]:
-    """score_words(keys, masks, *, threads=None) -> uint16 array of the scores of the hand words.
+def score_words(
+    keys: npt.ArrayLike, masks: npt.ArrayLike, *, threads: int | None = None, cancel: threading.Event | None = None,
+) -> npt.NDArray[np.uint16]:
+    """score_words(keys, masks, *, threads=None, cancel=None) -> uint16 array of the scores of the hand words.
 
     `keys` and `masks` are equal-length arrays of uint64 hand words; each
     score equals tavrix.evaluate_list of the (key, mask) pair. A pair whose
     words would read outside a lookup table is a ValueError naming its
-    position. threads=None uses one thread: reading the words is
-    memory-bound, and one thread does it about as fast as several.
+    position. A numpy masked array is a TypeError. threads=None uses one
+    thread: reading the words is memory-bound, and one thread does it about
+    as fast as several. cancel: as in score_cards.
     """
+    checked_cancel(cancel)
     thread_count = _threads(threads, 1)
     key_array = _word_array(keys, "keys")
     mask_array = _word_array(masks, "masks")
     if key_array.shape != mask_array.shape:
         raise ValueError(f"keys and masks differ in length: {key_array.shape[0]} and {mask_array.shape[0]}")
-    return _engine.score_word_pairs(key_array, mask_array, thread_count)
+    return _engine.score_word_pairs(key_array, mask_array, thread_count, cancel)

@@ -12,5 +12,6 @@ void bind_omaha(nanobind::module_& m);
 void bind_breakdown(nanobind::module_& m);
 // The board sweep: per-combo sums of a heads-up matchup.
 void bind_sweep(nanobind::module_& m);
+void bind_interpreter_exit(nanobind::module_& m);
 
 }  // namespace tavrix::binding

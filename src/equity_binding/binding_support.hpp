@@ -1,6 +1,6 @@
 // What every binding file of tavrix_equity._engine shares: array views through
 // the buffer protocol, numpy-allocated results, checked tuples, and running
-// engine work with the lock released and Ctrl-C honoured.
+// engine work with the lock released, Ctrl-C and cancel events honoured.
 #pragma once
 
 #include <nanobind/nanobind.h>
@@ -14,6 +14,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "equity_binding/interpreter_exit.hpp"
 #include "equity_engine/equity_runs.hpp"
 #include "equity_engine/parallel_runner.hpp"
 
@@ -98,37 +99,85 @@ nb::object checked_tuple(const Items&... items) {
     return tuple;
 }
 
+// The lock released for a guard's lifetime. Taking it back goes through the
+// exit gate: a thread that the interpreter's exit refuses parks instead of
+// being ended inside C++ frames.
+class ReleasedLock {
+public:
+    explicit ReleasedLock(EngineCall& call) : call_(call), state_(PyEval_SaveThread()) {}
+    ~ReleasedLock() {
+        if (!EngineCall::may_take_lock()) call_.park();
+        PyEval_RestoreThread(state_);
+    }
+    ReleasedLock(const ReleasedLock&) = delete;
+    ReleasedLock& operator=(const ReleasedLock&) = delete;
+
+private:
+    EngineCall& call_;
+    PyThreadState* state_;
+};
+
+// Whether a cancellation event (an object with is_set(), or None) is set: 1,
+// 0, or -1 with the Python error set. Called with the lock held.
+inline int cancel_requested(nb::handle cancel) {
+    if (!cancel.is_valid() || cancel.is_none()) return 0;
+    PyObject* set = PyObject_CallMethod(cancel.ptr(), "is_set", nullptr);
+    if (set == nullptr) return -1;
+    const int truth = PyObject_IsTrue(set);
+    Py_DECREF(set);
+    return truth;
+}
+
+[[noreturn]] inline void raise_cancelled() {
+    const nb::object futures = checked(PyImport_ImportModule("concurrent.futures"));
+    const nb::object error = checked(PyObject_GetAttrString(futures.ptr(), "CancelledError"));
+    PyErr_SetString(error.ptr(), "cancelled: the cancel event was set");
+    throw nb::python_error();
+}
+
 // Runs `work(keep_going)` with the lock released. keep_going takes the lock
-// for a moment to run pending signal handlers; if one raised (Ctrl-C), the
-// engine stops and that exception is what the caller sees.
+// for a moment to run pending signal handlers and to read the `cancel`
+// event; if a handler raised (Ctrl-C), the engine stops and that exception
+// is what the caller sees; if the event is set, the engine stops and the
+// caller gets concurrent.futures.CancelledError. While the interpreter
+// exits, keep_going stops the engine without touching the interpreter.
 template <typename Work>
-auto without_lock(Work&& work) {
+auto without_lock(Work&& work, nb::handle cancel = nb::handle()) {
     bool interrupted = false;
-    const KeepGoing keep_going = [&interrupted] {
+    bool cancelled = false;
+    const KeepGoing keep_going = [&interrupted, &cancelled, cancel] {
+        if (!EngineCall::may_take_lock()) return false;
         const nb::gil_scoped_acquire lock;
         if (PyErr_CheckSignals() != 0) {
             interrupted = true;
             return false;
         }
+        const int requested = cancel_requested(cancel);
+        if (requested != 0) {
+            (requested < 0 ? interrupted : cancelled) = true;
+            return false;
+        }
         return true;
     };
+    EngineCall call;
     try {
-        const nb::gil_scoped_release unlocked;
+        const ReleasedLock unlocked(call);
         return work(keep_going);
     } catch (const Cancelled&) {
         if (interrupted) throw nb::python_error();
+        if (cancelled) raise_cancelled();
         throw;
     }
 }
 
-// without_lock that also reports progress: `progress` (None, or a callable
+// without_lock (with its `cancel` event) that also reports progress: `progress` (None, or a callable
 // progress(done, total)) is called from this thread, lock held, with the work
 // items the engine's runs have finished, at each poll where that number
 // changed and once more at the end with done == total. An exception from it
 // stops the work and is what the caller sees.
 template <typename Work>
-auto with_progress(nb::handle progress, Work&& work) {
-    if (progress.is_none()) return without_lock(std::forward<Work>(work));
+auto with_progress(nb::handle progress, Work&& work, nb::handle cancel = nb::handle()) {
+    if (progress.is_none()) return without_lock(std::forward<Work>(work), cancel);
     equity::ProgressCount count;
     std::uint64_t reported = 0;
     bool failed = false;
@@ -150,7 +199,7 @@ auto with_progress(nb::handle progress, Work&& work) {
                 return !failed;
             };
             return work(keep_going_and_report);
-        });
+        }, cancel);
         const std::uint64_t total = std::max<std::uint64_t>(count.total.load(), 1);
         if (!report(total, total)) throw nb::python_error();
         return result;

@@ -95,7 +95,7 @@ nb::object totals_to_python(const OmahaTotals& t) {
 // or progress(done, total)) is called on this thread with the lock held, and
 // an exception it raises stops the run and is what the caller sees.
 template <typename Run>
-nb::object run_reporting(nb::handle callback, Run&& run) {
+nb::object run_reporting(nb::handle callback, nb::handle cancel, Run&& run) {
     std::optional<nb::python_error> failure;
     Progress progress;
     if (!callback.is_none()) {
@@ -111,7 +111,8 @@ nb::object run_reporting(nb::handle callback, Run&& run) {
         };
     }
     try {
-        return totals_to_python(without_lock([&](const KeepGoing& keep_going) { return run(keep_going, progress); }));
+        return totals_to_python(
+            without_lock([&](const KeepGoing& keep_going) { return run(keep_going, progress); }, cancel));
     } catch (const equity::Cancelled&) {
         if (!failure) throw;
         nb::python_error error = std::move(*failure);
@@ -140,33 +141,35 @@ void bind_omaha(nb::module_& m) {
     m.def(
         "omaha_exact_equity",
         [](int hole_cards, bool high_low, const std::vector<PlayerArg>& players, const std::vector<std::uint8_t>& board,
-           std::uint64_t dead_mask, unsigned threads, nb::handle progress) {
+           std::uint64_t dead_mask, unsigned threads, nb::handle progress, nb::handle cancel) {
             const OmahaRequest request = make_request(hole_cards, high_low, players, board, dead_mask);
-            return run_reporting(progress, [&](const KeepGoing& keep_going, const Progress& report) {
+            return run_reporting(progress, cancel, [&](const KeepGoing& keep_going, const Progress& report) {
                 return equity::omaha_exact_equity(request, threads, keep_going, report);
             });
         },
         "hole_cards"_a, "high_low"_a, "players"_a, "board"_a, "dead_mask"_a, "threads"_a, "progress"_a.none(),
+        "cancel"_a = nb::none(),
         nb::sig("def omaha_exact_equity(hole_cards: int, high_low: bool, players: " OMAHA_PLAYERS
                 ", board: collections.abc.Sequence[int], dead_mask: int, threads: int, progress: " PROGRESS
-                ") -> " OMAHA_TOTALS),
+                ", cancel: threading.Event | None = None) -> " OMAHA_TOTALS),
         "Exact Omaha equity: (wins, ties, shares, share_squares, boards, high_wins, high_ties, low_wins, low_ties), "
         "shares in 1/POT_UNITS of a pot.");
 
     m.def(
         "omaha_monte_carlo_equity",
         [](int hole_cards, bool high_low, const std::vector<PlayerArg>& players, const std::vector<std::uint8_t>& board,
-           std::uint64_t dead_mask, std::uint64_t trials, std::uint64_t seed, unsigned threads, nb::handle progress) {
+           std::uint64_t dead_mask, std::uint64_t trials, std::uint64_t seed, unsigned threads, nb::handle progress,
+           nb::handle cancel) {
             const OmahaRequest request = make_request(hole_cards, high_low, players, board, dead_mask);
-            return run_reporting(progress, [&](const KeepGoing& keep_going, const Progress& report) {
+            return run_reporting(progress, cancel, [&](const KeepGoing& keep_going, const Progress& report) {
                 return equity::omaha_monte_carlo_equity(request, trials, seed, threads, keep_going, report);
             });
         },
         "hole_cards"_a, "high_low"_a, "players"_a, "board"_a, "dead_mask"_a, "trials"_a, "seed"_a, "threads"_a,
-        "progress"_a.none(),
+        "progress"_a.none(), "cancel"_a = nb::none(),
         nb::sig("def omaha_monte_carlo_equity(hole_cards: int, high_low: bool, players: " OMAHA_PLAYERS
                 ", board: collections.abc.Sequence[int], dead_mask: int, trials: int, seed: int, threads: int, "
-                "progress: " PROGRESS ") -> " OMAHA_TOTALS),
+                "progress: " PROGRESS ", cancel: threading.Event | None = None) -> " OMAHA_TOTALS),
         "Monte Carlo Omaha equity over `trials` random deals and boards, reproducible from `seed`.");
 }
 

@@ -45,7 +45,8 @@ nb::object table_of(const ComboSums& sums) {
 
 nb::object combo_sweep(const CombosArg& hero, const std::vector<double>& hero_weights, const CombosArg& villain,
                        const std::vector<double>& villain_weights, const std::vector<std::uint8_t>& board,
-                       std::uint64_t dead_mask, unsigned threads, nb::handle progress, bool villain_table) {
+                       std::uint64_t dead_mask, unsigned threads, nb::handle progress, bool villain_table,
+                       nb::handle cancel) {
     EquityRequest request;
     request.players = {player_of(hero, hero_weights), player_of(villain, villain_weights)};
     request.board = board;
@@ -53,12 +54,13 @@ nb::object combo_sweep(const CombosArg& hero, const std::vector<double>& hero_we
     const SweepEquity result =
         with_progress(progress, [&](const KeepGoing& keep_going) {
             return sweep_equity(request, villain_table, threads, keep_going);
-        });
+        }, cancel);
     return checked_tuple(table_of(result.hero), table_of(result.villain));
 }
 
 nb::object class_sweep_binding(nb::handle combo_array, nb::handle class_array, std::size_t classes, std::size_t first,
-                               std::size_t last, unsigned threads, nb::handle progress) {
+                               std::size_t last, unsigned threads, nb::handle progress,
+                               nb::handle cancel) {
     const BufferView combo_view(combo_array, "combos"), class_view(class_array, "class_of");
     const std::uint8_t* cards = elements<std::uint8_t>(combo_view, 2, "combos", "uint8");
     const std::uint16_t* class_of = elements<std::uint16_t>(class_view, 1, "class_of", "uint16");
@@ -73,7 +75,7 @@ nb::object class_sweep_binding(nb::handle combo_array, nb::handle class_array, s
     std::fill(out.data<std::uint64_t>(), out.data<std::uint64_t>() + classes * classes, 0);
     const std::uint64_t pairs = with_progress(progress, [&](const KeepGoing& keep_going) {
         return class_sweep(combos, classes_of, classes, first, last, out.data<std::uint64_t>(), threads, keep_going);
-    });
+    }, cancel);
     return checked_tuple(sums, pairs);
 }
 
@@ -87,10 +89,11 @@ nb::object class_sweep_binding(nb::handle combo_array, nb::handle class_array, s
 void bind_sweep(nb::module_& m) {
     m.def("combo_sweep", &combo_sweep, "hero"_a, "hero_weights"_a, "villain"_a, "villain_weights"_a, "board"_a,
           "dead_mask"_a, "threads"_a, "progress"_a = nb::none(), "villain_table"_a = true,
+          "cancel"_a = nb::none(),
           nb::sig("def combo_sweep(hero: " COMBOS ", hero_weights: " WEIGHTS ", villain: " COMBOS
                   ", villain_weights: " WEIGHTS ", board: collections.abc.Sequence[int], dead_mask: int, "
                   "threads: int, progress: collections.abc.Callable[[int, int], object] | None = None, "
-                  "villain_table: bool = True) "
+                  "villain_table: bool = True, cancel: threading.Event | None = None) "
                   "-> tuple[" TABLE ", " TABLE "]"),
           "Exact heads-up sums per combo through the board sweep: for the hero's combos, then the villain's, "
           "(wins, ties, boards) as float64 arrays of the opponent's weight beaten, tied and met over every "
@@ -98,11 +101,11 @@ void bind_sweep(nb::module_& m) {
 
     m.def("class_sweep_items", &class_sweep_items, "The number of work items of a preflop class sweep.");
     m.def("class_sweep", &class_sweep_binding, "combos"_a, "class_of"_a, "classes"_a, "first"_a, "last"_a,
-          "threads"_a = 1, "progress"_a = nb::none(),
+          "threads"_a = 1, "progress"_a = nb::none(), "cancel"_a = nb::none(),
           nb::sig("def class_sweep(combos: numpy.typing.NDArray[numpy.uint8], class_of: numpy.typing.NDArray[numpy.uint16], "
                   "classes: int, first: int, last: int, threads: int = 1, "
-                  "progress: collections.abc.Callable[[int, int], object] | None = None) "
-                  "-> tuple[numpy.typing.NDArray[numpy.uint64], int]"),
+                  "progress: collections.abc.Callable[[int, int], object] | None = None, "
+                  "cancel: threading.Event | None = None) -> tuple[numpy.typing.NDArray[numpy.uint64], int]"),
           "Preflop class-against-class sums of work items [first, last): a (classes, classes) uint64 array of "
           "2 * wins + ties of class i's combos against class j's over every board of those items, and the "
           "ordered pairs of combos counted (the sum of the array).");

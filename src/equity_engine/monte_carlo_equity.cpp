@@ -6,6 +6,9 @@
 #include <array>
 #include <atomic>
 #include <bit>
+#include <cmath>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 
 #include "equity_engine/board_walk.hpp"
@@ -18,9 +21,49 @@
 namespace tavrix::equity {
 namespace {
 
-// After this many deals in a row that share a card, the ranges are taken to
-// leave (almost) no possible deal.
+// After this many deals in a row that share a card, rejection is given up:
+// the run starts again drawing from a list of the possible deals.
 constexpr unsigned MAX_REJECTED_DEALS = 1'000'000;
+
+// A block whose deals kept sharing cards.
+struct RejectionStalled {};
+
+// Every possible deal with its weight (the product of its combos' weights),
+// for ranges that almost never leave one: drawing from the list gives each
+// deal the same probability as rejection would, without the rejections.
+struct DealTable {
+    std::size_t players = 0;
+    std::vector<Combo> combos;       // deal d's combo of player p at d * players + p
+    std::vector<double> cumulative;  // running sums of the deals' weights
+
+    const Combo* draw(BlockRandom& random) const noexcept {
+        const double target = random.unit() * cumulative.back();
+        const auto it = std::upper_bound(cumulative.begin(), cumulative.end(), target);
+        const auto deal = std::min<std::size_t>(static_cast<std::size_t>(it - cumulative.begin()), cumulative.size() - 1);
+        return &combos[deal * players];
+    }
+};
+
+// The table of every deal, or nothing when there are more than MAX_EXACT_DEALS.
+std::optional<DealTable> list_deals(const EquityRequest& request, const KeepGoing& keep_going) {
+    DealTable table;
+    table.players = request.players.size();
+    double sum = 0;
+    bool too_many = false;
+    for_each_deal(request, keep_going, [&](const std::vector<std::uint32_t>& combo_of_player) {
+        if (table.cumulative.size() == MAX_EXACT_DEALS) return !(too_many = true);
+        double weight = 1;
+        for (std::size_t p = 0; p < table.players; ++p) {
+            const PlayerCombos& player = request.players[p];
+            table.combos.push_back(player.combos[combo_of_player[p]]);
+            weight *= player.weights[combo_of_player[p]];
+        }
+        table.cumulative.push_back(sum += weight);
+        return true;
+    });
+    if (too_many || table.cumulative.empty() || !(sum > 0) || !std::isfinite(sum)) return std::nullopt;
+    return table;
+}
 
 // Draws a player's combo with probability proportional to its weight.
 struct ComboSampler {
@@ -78,19 +121,27 @@ void deal_boards_to_hands(const EquityRequest& request, HandValue base, std::uin
 
 // Ranges: each player's combo drawn by weight, the whole deal drawn again when
 // two players (or a player and the board) share a card, which makes a deal's
-// probability proportional to the product of its weights. The board's cards
-// are then drawn from the deck by rejection against the cards in play.
+// probability proportional to the product of its weights; or, with a table of
+// the deals, one deal drawn from it by weight. The board's cards are then
+// drawn from the deck by rejection against the cards in play.
 template <int Players>
-void deal_boards_to_ranges(const EquityRequest& request, const std::vector<ComboSampler>& samplers, HandValue base,
-                           std::uint64_t trials, BlockRandom& random, Showdown<Players, true>& showdown) {
+void deal_boards_to_ranges(const EquityRequest& request, const std::vector<ComboSampler>& samplers,
+                           const DealTable* deals, HandValue base, std::uint64_t trials, BlockRandom& random,
+                           Showdown<Players, true>& showdown) {
     const std::uint64_t fixed = request.board_mask() | request.dead_mask;
     const int to_deal = BOARD_CARDS - static_cast<int>(request.board.size());
     std::uint64_t draws = 0;
     for (std::uint64_t t = 0; t < trials; ++t) {
         std::uint64_t used = fixed;
-        for (unsigned rejected = 0;; ++rejected) {
-            if (rejected == MAX_REJECTED_DEALS)
-                throw std::invalid_argument("the players' ranges almost never leave a possible deal");
+        if (deals != nullptr) {
+            const Combo* deal = deals->draw(random);
+            for (int p = 0; p < Players; ++p) {
+                used |= deal[p].mask();
+                showdown.holes[p] = hole_words(deal[p]);
+            }
+        }
+        for (unsigned rejected = 0; deals == nullptr; ++rejected) {
+            if (rejected == MAX_REJECTED_DEALS) throw RejectionStalled();
             // Ranges that rarely leave a deal can keep a block going for
             // minutes: a cancelled run must not wait for its end.
             if ((++draws & 0xFFF) == 0 && stop_requested()) throw Cancelled();
@@ -117,8 +168,8 @@ void deal_boards_to_ranges(const EquityRequest& request, const std::vector<Combo
 }
 
 template <int Players>
-void run_block(const EquityRequest& request, const std::vector<ComboSampler>& samplers, const TableView& tables,
-               std::uint64_t seed, std::uint64_t block, std::uint64_t trials, BlockSums& sums) {
+void run_block(const EquityRequest& request, const std::vector<ComboSampler>& samplers, const DealTable* deals,
+               const TableView& tables, std::uint64_t seed, std::uint64_t block, std::uint64_t trials, BlockSums& sums) {
     BlockRandom random(seed, block);
     Showdown<Players, true> showdown{tables, {}, {}, false};
     const HandValue base = request.board_words();
@@ -127,7 +178,7 @@ void run_block(const EquityRequest& request, const std::vector<ComboSampler>& sa
     if (hands_only)
         deal_boards_to_hands(request, base, trials, random, showdown);
     else
-        deal_boards_to_ranges(request, samplers, base, trials, random, showdown);
+        deal_boards_to_ranges(request, samplers, deals, base, trials, random, showdown);
 
     if (showdown.fault) throw TableFault();
     for (int p = 0; p < Players; ++p) {
@@ -156,17 +207,38 @@ EquityTotals monte_carlo_equity(const EquityRequest& request, std::uint64_t tria
 
     const std::size_t players = request.players.size();
     const std::uint64_t blocks = (trials + TRIALS_PER_BLOCK - 1) / TRIALS_PER_BLOCK;
-    BlockSums sums;
-    run_parallel(
-        blocks, threads,
-        [&](std::size_t block) {
-            const std::uint64_t first = block * TRIALS_PER_BLOCK;
-            const std::uint64_t count = std::min(TRIALS_PER_BLOCK, trials - first);
-            with_player_count(static_cast<int>(players), [&]<int P>() {
-                run_block<P>(request, samplers, tables, seed, block, count, sums);
-            });
-        },
-        keep_going);
+    // Once told to stop, stays stopped: a stalled run is not started again
+    // after Ctrl-C, whose signal has already been handled.
+    bool stopped = false;
+    const KeepGoing latched = [&stopped, &keep_going] {
+        if (!stopped && !keep_going()) stopped = true;
+        return !stopped;
+    };
+    auto run = [&](const DealTable* deals, BlockSums& sums) {
+        run_parallel(
+            blocks, threads,
+            [&](std::size_t block) {
+                const std::uint64_t first = block * TRIALS_PER_BLOCK;
+                const std::uint64_t count = std::min(TRIALS_PER_BLOCK, trials - first);
+                with_player_count(static_cast<int>(players), [&]<int P>() {
+                    run_block<P>(request, samplers, deals, tables, seed, block, count, sums);
+                });
+            },
+            latched);
+    };
+    auto sums_holder = std::make_unique<BlockSums>();
+    try {
+        run(nullptr, *sums_holder);
+    } catch (const RejectionStalled&) {
+        // Whether some block stalls depends on the seed alone, so the thread
+        // count cannot change which way the trials are drawn.
+        if (stopped) throw Cancelled();
+        const std::optional<DealTable> deals = list_deals(request, latched);
+        if (!deals) throw std::invalid_argument("the players' ranges almost never leave a possible deal");
+        sums_holder = std::make_unique<BlockSums>();
+        run(&*deals, *sums_holder);
+    }
+    const BlockSums& sums = *sums_holder;
 
     EquityTotals totals(players);
     for (std::size_t p = 0; p < players; ++p) {

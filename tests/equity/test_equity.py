@@ -121,7 +121,9 @@ def test_other_threads_run_while_the_engine_computes():
     finally:
         done.set()
         counter.join()
-    assert elapsed > 0.2 and ticks > 0.3 * elapsed * 1000 / 2
+    # A thread shut out by a held lock ticks not at all during the call; on a
+    # loaded machine a 1 ms sleep can last tens of ms, so ask for a tick per 50 ms.
+    assert elapsed > 0.2 and ticks >= max(5, elapsed * 1000 / 50)
 
 
 @pytest.mark.parametrize("call", [
@@ -140,21 +142,24 @@ def test_ctrl_c_stops_a_long_call_quickly(call):
         "import time, tavrix_equity\n"
         "from tavrix_equity import equity\n"
         "print('ready', flush=True)\n"
-        "start = time.perf_counter()\n"
         "try:\n"
         f"    {call}\n"
         "except KeyboardInterrupt:\n"
-        "    print(f'interrupted {time.perf_counter() - start:.3f}', flush=True)\n"
+        "    print(f'interrupted {time.monotonic()!r}', flush=True)\n"
         "print(tavrix_equity.equity(['AsKs', 'QhQd'], '2c7d9hTs').boards)\n"
     )
     with subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True) as child:
         try:
             assert child.stdout.readline().strip() == "ready"
             time.sleep(0.5)
-            sent = time.perf_counter()
+            sent = time.monotonic()
             child.send_signal(signal.SIGINT)
-            out, _ = child.communicate(timeout=30)
+            out, _ = child.communicate(timeout=60)
         finally:
             child.kill()  # a child that ignored the signal must not outlive the test
-    assert time.perf_counter() - sent < 2
-    assert out.splitlines()[0].startswith("interrupted") and out.splitlines()[1] == "44"
+    word, when = out.splitlines()[0].split()
+    assert word == "interrupted" and out.splitlines()[1] == "44"
+    # The time from the signal to KeyboardInterrupt in the child (one
+    # system-wide clock), not the child's exit and leak check: about 0.05 s
+    # unloaded, with a margin for a loaded machine and the sanitizers.
+    assert float(when) - sent < 2
