@@ -2,7 +2,6 @@
 // and lists, releases the interpreter's lock around every long call and lets
 // Ctrl-C stop it; the checks with friendly messages live in the Python package.
 #include <nanobind/nanobind.h>
-#include <nanobind/stl/pair.h>
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/vector.h>
 
@@ -14,6 +13,7 @@
 
 #include "equity_binding/bind_parts.hpp"
 #include "equity_binding/binding_support.hpp"
+#include "equity_binding/equity_request.hpp"
 #include "equity_engine/batch_scoring.hpp"
 #include "equity_engine/equity_runs.hpp"
 #include "equity_engine/parallel_runner.hpp"
@@ -26,21 +26,6 @@ using namespace tavrix::equity;
 using namespace tavrix::binding;
 
 namespace {
-
-EquityRequest make_request(const std::vector<std::pair<std::vector<std::pair<std::uint8_t, std::uint8_t>>, std::vector<double>>>& players,
-                           const std::vector<std::uint8_t>& board, std::uint64_t dead_mask) {
-    EquityRequest request;
-    request.board = board;
-    request.dead_mask = dead_mask;
-    for (const auto& [combos, weights] : players) {
-        PlayerCombos player;
-        player.weights = weights;
-        player.combos.reserve(combos.size());
-        for (const auto& [first, second] : combos) player.combos.push_back({first, second});
-        request.players.push_back(std::move(player));
-    }
-    return request;
-}
 
 nb::object totals_to_python(const EquityTotals& totals) {
     return checked_tuple(totals.wins, totals.ties, totals.shares, totals.share_squares, totals.boards);
@@ -69,8 +54,6 @@ nb::object score_card_rows_binding(nb::handle card_array, unsigned threads) {
 // The Python types of the equity functions' players and results, for the stubs.
 #define PLAYERS "collections.abc.Sequence[tuple[collections.abc.Sequence[tuple[int, int]], collections.abc.Sequence[float]]]"
 #define TOTALS "tuple[list[float], list[float], list[float], list[float], float]"
-
-using PlayersArg = std::vector<std::pair<std::vector<std::pair<std::uint8_t, std::uint8_t>>, std::vector<double>>>;
 
 }  // namespace
 
@@ -127,8 +110,8 @@ NB_MODULE(_engine, m) {
 
     m.def(
         "exact_equity",
-        [](const PlayersArg& players, const std::vector<std::uint8_t>& board, std::uint64_t dead_mask, unsigned threads) {
-            const EquityRequest request = make_request(players, board, dead_mask);
+        [](nb::handle players, nb::handle board, std::uint64_t dead_mask, unsigned threads) {
+            const EquityRequest request = equity_request(players, board, dead_mask);
             return totals_to_python(
                 without_lock([&](const KeepGoing& keep_going) { return exact_equity(request, threads, keep_going); }));
         },
@@ -139,9 +122,9 @@ NB_MODULE(_engine, m) {
 
     m.def(
         "monte_carlo_equity",
-        [](const PlayersArg& players, const std::vector<std::uint8_t>& board, std::uint64_t dead_mask,
-           std::uint64_t trials, std::uint64_t seed, unsigned threads) {
-            const EquityRequest request = make_request(players, board, dead_mask);
+        [](nb::handle players, nb::handle board, std::uint64_t dead_mask, std::uint64_t trials, std::uint64_t seed,
+           unsigned threads) {
+            const EquityRequest request = equity_request(players, board, dead_mask);
             return totals_to_python(without_lock([&](const KeepGoing& keep_going) {
                 return monte_carlo_equity(request, trials, seed, threads, keep_going);
             }));
