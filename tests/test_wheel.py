@@ -2,6 +2,7 @@
 into a fresh environment of another CPython, in another directory, while the
 clone is out of sight under another name; there it gives the clone's results."""
 
+import importlib.util
 import json
 import os
 import re
@@ -17,8 +18,9 @@ import pytest
 import tavrix_equity
 
 REPO = Path(__file__).resolve().parent.parent
-sys.path.insert(0, str(REPO / "scripts"))
-import check_wheel  # noqa: E402
+_checker = importlib.util.spec_from_file_location("check_wheel", REPO / "scripts" / "check_wheel.py")
+check_wheel = importlib.util.module_from_spec(_checker)
+_checker.loader.exec_module(check_wheel)
 
 pytestmark = pytest.mark.skipif(os.environ.get("TAVRIX_SANITIZED") == "1",
                                 reason="installs the released build, which the sanitizer run does not check")
