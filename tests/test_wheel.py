@@ -23,7 +23,7 @@ check_wheel = importlib.util.module_from_spec(_checker)
 _checker.loader.exec_module(check_wheel)
 
 pytestmark = pytest.mark.skipif(os.environ.get("TAVRIX_SANITIZED") == "1",
-                                reason="installs the released build, which the sanitizer run does not check")
+                                reason="the released wheel, which the sanitizer run does not build or check")
 
 HANDS = ["AsKs", "QhQd"]
 RANGES = {"hands": ["AsKs", "QQ+,AKs"], "board": "2h7d9s", "trials": 20_000, "seed": 7}
