@@ -15,7 +15,6 @@ from scratch_module import GOOD, NOT_FOUND, POISONED, scratch_dir, tables, write
 pytestmark = pytest.mark.xdist_group("scratch_tables")
 
 
-
 def engine_file():
     """The scratch _engine, under the first suffix this interpreter imports
     (the stable ABI's .abi3.so where the build could use it)."""
