@@ -4,6 +4,7 @@
 # make bench: build, then the scoring and equity benchmarks
 # make check-deep: build, then the hardening checks (sanitizers, long fuzzing, threads,
 #             out of memory, matrix faults, valgrind); about 20 minutes
+# make wheel: the tavrix-equity wheel in dist/, repaired to a manylinux tag and checked
 SHELL := /bin/bash
 VENV := .venv
 PY := $(VENV)/bin/python
@@ -21,8 +22,10 @@ SCRATCH_STAMP := $(SCRATCH)/.built
 # make build keeps the tables in the tree; a plain pip install puts them into
 # the environment it installs into.
 IN_TREE_TABLES := -C cmake.define.TAVRIX_TABLE_DIR=$(abspath tables)
+# The project's own builds treat warnings as errors; a user's pip install does not.
+WERROR := -C cmake.define.TAVRIX_WERROR=ON
 
-.PHONY: build test demo bench bench-matrix matrix clean check-deep FORCE
+.PHONY: build test demo bench bench-matrix matrix clean check-deep wheel FORCE
 
 build: $(MODULE_STAMP)
 
@@ -34,13 +37,13 @@ $(DEPS_STAMP): requirements-dev.txt scripts/find-python
 
 # Rebuild when a source changes or when a table file has gone missing.
 $(MODULE_STAMP): $(DEPS_STAMP) $(SOURCES) $(if $(wildcard $(TABLES)),,FORCE)
-	$(PIP) install --no-deps --no-build-isolation --force-reinstall $(IN_TREE_TABLES) .
+	$(PIP) install --no-deps --no-build-isolation --force-reinstall $(IN_TREE_TABLES) $(WERROR) .
 	@touch $@
 
 $(SCRATCH_STAMP): $(DEPS_STAMP) $(SOURCES)
 	$(VENV)/bin/cmake -S . -B $(SCRATCH) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
 	    -DTAVRIX_GENERATE_TABLES=OFF -DTAVRIX_TABLE_DIR=$(abspath $(SCRATCH))/tables \
-	    -DPython_EXECUTABLE=$(abspath $(PY)) > /dev/null
+	    -DTAVRIX_EMBED_TABLES=OFF -DTAVRIX_WERROR=ON -DPython_EXECUTABLE=$(abspath $(PY)) > /dev/null
 	$(VENV)/bin/cmake --build $(SCRATCH) --target tavrix _engine tavrix_core_tests > /dev/null
 	@touch $@
 
@@ -50,11 +53,30 @@ NATIVE_STAMP := $(NATIVE)/.built
 
 $(NATIVE_STAMP): $(MODULE_STAMP)
 	$(VENV)/bin/cmake -S . -B $(NATIVE) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
-	    -DTAVRIX_GENERATE_TABLES=OFF -DPython_EXECUTABLE=$(abspath $(PY)) > /dev/null
+	    -DTAVRIX_GENERATE_TABLES=OFF -DTAVRIX_WERROR=ON -DPython_EXECUTABLE=$(abspath $(PY)) > /dev/null
 	$(VENV)/bin/cmake --build $(NATIVE) --target tavrix_engine_tests tavrix_omaha_tests tavrix_sweep_tests tavrix_score_bench tavrix_equity_bench tavrix_omaha_bench tavrix_sweep_bench > /dev/null
 	@touch $@
 
-test: build $(SCRATCH_STAMP) $(NATIVE_STAMP)
+# The tavrix-equity wheel: built by the standard frontend in its isolated
+# environment (tavrix-equity/pyproject.toml), repaired to a manylinux tag,
+# then checked: tags, contents, no path of this machine. make wheel prints
+# its name and size.
+WHEEL_BUILD := build/wheel
+WHEEL_STAMP := $(WHEEL_BUILD)/.built
+
+$(WHEEL_STAMP): $(DEPS_STAMP) $(SOURCES) $(wildcard tavrix-equity/*) scripts/check_wheel.py
+	rm -rf $(WHEEL_BUILD) dist/tavrix_equity-*.whl
+	mkdir -p $(WHEEL_BUILD)
+	$(PY) -m build --wheel --outdir $(WHEEL_BUILD) $(WERROR) tavrix-equity > $(WHEEL_BUILD)/build.log 2>&1 \
+	    || { tail -n 40 $(WHEEL_BUILD)/build.log; exit 1; }
+	PATH=$(abspath $(VENV)/bin):$$PATH auditwheel repair --wheel-dir dist $(WHEEL_BUILD)/tavrix_equity-*.whl > $(WHEEL_BUILD)/repair.log 2>&1 \
+	    || { cat $(WHEEL_BUILD)/repair.log; exit 1; }
+	@touch $@
+
+wheel: $(WHEEL_STAMP)
+	$(PY) scripts/check_wheel.py dist/tavrix_equity-*.whl
+
+test: build $(SCRATCH_STAMP) $(NATIVE_STAMP) wheel
 	$(PY) -m mypy --strict examples/ python/tavrix_equity
 	TAVRIX_SCRATCH_MODULE_DIR=$(abspath $(SCRATCH)) TAVRIX_NATIVE_DIR=$(abspath $(NATIVE)) $(PY) -m pytest -q -n 2 --dist loadgroup tests
 
@@ -107,14 +129,14 @@ FORCE:
 SANITIZE := build/sanitize
 SANITIZE_SCRATCH := build/sanitize-scratch
 SANITIZE_STAMP := $(SANITIZE)/.built
-SANITIZE_CMAKE := -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) -DTAVRIX_SANITIZE=ON \
+SANITIZE_CMAKE := -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) -DTAVRIX_SANITIZE=ON -DTAVRIX_WERROR=ON \
     -DTAVRIX_GENERATE_TABLES=OFF -DPython_EXECUTABLE=$(abspath $(PY))
 
 $(SANITIZE_STAMP): $(MODULE_STAMP)
 	$(VENV)/bin/cmake -S . -B $(SANITIZE) $(SANITIZE_CMAKE) -DTAVRIX_TABLE_DIR=$(abspath tables) > /dev/null
 	$(VENV)/bin/cmake --build $(SANITIZE) --target tavrix _engine tavrix_engine_tests tavrix_omaha_tests > /dev/null
 	$(VENV)/bin/cmake -S . -B $(SANITIZE_SCRATCH) $(SANITIZE_CMAKE) \
-	    -DTAVRIX_TABLE_DIR=$(abspath $(SANITIZE_SCRATCH))/tables > /dev/null
+	    -DTAVRIX_TABLE_DIR=$(abspath $(SANITIZE_SCRATCH))/tables -DTAVRIX_EMBED_TABLES=OFF > /dev/null
 	$(VENV)/bin/cmake --build $(SANITIZE_SCRATCH) --target tavrix _engine tavrix_core_tests > /dev/null
 	@touch $@
 

@@ -62,7 +62,10 @@ def library(name):
 
 def setup(build, scratch):
     extension = sysconfig.get_config_var("EXT_SUFFIX")
-    modules = [build / f"tavrix{extension}", build / f"_engine{extension}", scratch / f"tavrix{extension}"]
+    # _engine uses the stable ABI, so its file may carry the .abi3.so suffix instead.
+    engine = next((build / f"_engine{suffix}" for suffix in (extension, ".abi3.so")
+                   if (build / f"_engine{suffix}").is_file()), build / f"_engine{extension}")
+    modules = [build / f"tavrix{extension}", engine, scratch / f"tavrix{extension}"]
     missing = [str(m) for m in modules if not m.is_file()]
     if missing:
         sys.exit(f"sanitize: build these first: {', '.join(missing)}")

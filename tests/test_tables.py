@@ -158,7 +158,7 @@ def generator(tmp_path_factory):
         pytest.fail("cmake is needed to build the table generator")
     build = tmp_path_factory.mktemp("generator-build")
     subprocess.run(["cmake", "-S", tt.REPO_ROOT / "generator", "-B", build, "-DCMAKE_BUILD_TYPE=Release",
-                    f"-DTAVRIX_TABLE_DIR={build / 'unused'}"], check=True, capture_output=True)
+                    "-DTAVRIX_WERROR=ON", f"-DTAVRIX_TABLE_DIR={build / 'unused'}"], check=True, capture_output=True)
     subprocess.run(["cmake", "--build", build, "--target", "tavrix_table_generator", "-j2"],
                    check=True, capture_output=True)
     return build / "tavrix_table_generator"

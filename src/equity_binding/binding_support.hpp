@@ -94,8 +94,11 @@ nb::object checked_tuple(const Items&... items) {
     nb::object objects[] = {nb::cast(items)...};
     nb::object tuple = nb::steal(PyTuple_New(sizeof...(Items)));
     if (!tuple.is_valid()) throw nb::python_error();
+    // The limited API has no PyTuple_SET_ITEM; PyTuple_SetItem steals the item
+    // even when it fails, which it cannot on a new tuple of this size.
     for (std::size_t i = 0; i < sizeof...(Items); ++i)
-        PyTuple_SET_ITEM(tuple.ptr(), static_cast<Py_ssize_t>(i), objects[i].release().ptr());
+        if (PyTuple_SetItem(tuple.ptr(), static_cast<Py_ssize_t>(i), objects[i].release().ptr()) != 0)
+            throw nb::python_error();
     return tuple;
 }
 

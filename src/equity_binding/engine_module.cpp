@@ -3,7 +3,6 @@
 // Ctrl-C stop it; the checks with friendly messages live in the Python package.
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/optional.h>
-#include <nanobind/stl/pair.h>
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/vector.h>
 
@@ -16,6 +15,7 @@
 
 #include "equity_binding/bind_parts.hpp"
 #include "equity_binding/binding_support.hpp"
+#include "equity_binding/equity_request.hpp"
 #include "equity_engine/batch_scoring.hpp"
 #include "equity_engine/equity_runs.hpp"
 #include "equity_engine/parallel_runner.hpp"
@@ -29,21 +29,6 @@ using namespace tavrix::equity;
 using namespace tavrix::binding;
 
 namespace {
-
-EquityRequest make_request(const std::vector<std::pair<std::vector<std::pair<std::uint8_t, std::uint8_t>>, std::vector<double>>>& players,
-                           const std::vector<std::uint8_t>& board, std::uint64_t dead_mask) {
-    EquityRequest request;
-    request.board = board;
-    request.dead_mask = dead_mask;
-    for (const auto& [combos, weights] : players) {
-        PlayerCombos player;
-        player.weights = weights;
-        player.combos.reserve(combos.size());
-        for (const auto& [first, second] : combos) player.combos.push_back({first, second});
-        request.players.push_back(std::move(player));
-    }
-    return request;
-}
 
 nb::object totals_to_python(const EquityTotals& totals) {
     return checked_tuple(totals.wins, totals.ties, totals.shares, totals.share_squares, totals.boards);
@@ -77,8 +62,6 @@ nb::object score_card_rows_binding(nb::handle card_array, unsigned threads, nb::
 #define TOTALS "tuple[list[float], list[float], list[float], list[float], float]"
 #define PROGRESS "collections.abc.Callable[[int, int], object] | None"
 #define CANCEL "cancel: threading.Event | None = None"
-
-using PlayersArg = std::vector<std::pair<std::vector<std::pair<std::uint8_t, std::uint8_t>>, std::vector<double>>>;
 
 }  // namespace
 
@@ -145,9 +128,9 @@ NB_MODULE(_engine, m) {
 
     m.def(
         "exact_equity",
-        [](const PlayersArg& players, const std::vector<std::uint8_t>& board, std::uint64_t dead_mask, unsigned threads,
+        [](nb::handle players, nb::handle board, std::uint64_t dead_mask, unsigned threads,
            nb::handle progress, const std::string& path, nb::handle cancel) {
-            const EquityRequest request = make_request(players, board, dead_mask);
+            const EquityRequest request = equity_request(players, board, dead_mask);
             const ExactPath chosen = path == "deals" ? ExactPath::deals : path == "sweep" ? ExactPath::sweep : ExactPath::cheaper;
             if (chosen == ExactPath::cheaper && path != "cheaper")
                 throw nb::value_error("path must be 'cheaper', 'deals' or 'sweep'");
@@ -164,10 +147,10 @@ NB_MODULE(_engine, m) {
 
     m.def(
         "monte_carlo_equity",
-        [](const PlayersArg& players, const std::vector<std::uint8_t>& board, std::uint64_t dead_mask,
+        [](nb::handle players, nb::handle board, std::uint64_t dead_mask,
            std::uint64_t trials, std::uint64_t seed, unsigned threads, nb::handle progress,
            nb::handle cancel) {
-            const EquityRequest request = make_request(players, board, dead_mask);
+            const EquityRequest request = equity_request(players, board, dead_mask);
             return totals_to_python(with_progress(progress, [&](const KeepGoing& keep_going) {
                 return monte_carlo_equity(request, trials, seed, threads, keep_going);
             }, cancel));
@@ -180,10 +163,10 @@ NB_MODULE(_engine, m) {
 
     m.def(
         "monte_carlo_sweep",
-        [](const PlayersArg& players, const std::vector<std::uint8_t>& board, std::uint64_t dead_mask,
+        [](nb::handle players, nb::handle board, std::uint64_t dead_mask,
            std::uint64_t trials, std::uint64_t seed, unsigned threads, nb::handle progress,
            nb::handle cancel) -> nb::object {
-            const EquityRequest request = make_request(players, board, dead_mask);
+            const EquityRequest request = equity_request(players, board, dead_mask);
             request.validate();
             if (trials == 0 || trials > MAX_TRIALS) throw nb::value_error("trials must be 1 to 2^40");
             const auto sampled = with_progress(progress, [&](const KeepGoing& keep_going) -> std::optional<SweepEquity> {

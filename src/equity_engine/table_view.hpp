@@ -7,12 +7,12 @@
 #include <cstdint>
 #include <string>
 
-#include "hand_evaluator/evaluator.hpp"
+#include "hand_evaluator/hand_value.hpp"
 
 namespace tavrix::equity {
 
-// Plain pointers into the process's loaded tables: copied onto each worker's
-// stack so the inner loops read them without the once-guard check.
+// Plain pointers into the process's tables: copied onto each worker's stack so
+// the inner loops read them without any check of their own.
 struct TableView {
     const std::uint16_t* rank_table;
     const std::uint16_t* flush_table;
@@ -49,10 +49,12 @@ struct TableView {
     std::uint16_t score(HandValue hand, bool& fault) const noexcept { return score(hand.key, hand.mask, fault); }
 };
 
-// Loads the tables on first use (a failed load panics, on the calling thread).
+// The tables this build scores with: linked into the program
+// (embedded_tables.cpp), or loaded from the table directory on first use,
+// where a failed load panics on the calling thread (file_tables.cpp).
 TableView table_view();
 
-// FNV-1a over the three loaded tables and their sizes, as 16 hex digits: tells
+// FNV-1a over the three tables and their sizes, as 16 hex digits: tells
 // apart results computed with different table builds.
 std::string table_digest();
 

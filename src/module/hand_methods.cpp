@@ -7,7 +7,7 @@
 #include "boundary/binding.hpp"
 #include "boundary/conversion.hpp"
 #include "boundary/entry_point.hpp"
-#include "boundary/hand_object.hpp"
+#include "module/hand_object.hpp"
 #include "hand_evaluator/hand.hpp"
 #include "module/hand_type.hpp"
 

@@ -2,7 +2,7 @@
 #include "module/hand_type.hpp"
 
 #include "boundary/errors.hpp"
-#include "boundary/hand_object.hpp"
+#include "module/hand_object.hpp"
 #include "hand_evaluator/panic.hpp"
 #include "module/hand_methods.hpp"
 #include "module/method_cast.hpp"

@@ -2,11 +2,11 @@
 folder the tests fill): a panic of the core is an ordinary exception, a word
 outside a table is a ValueError, and nothing is written to stderr for it."""
 
+import importlib.machinery
 import subprocess
 
 import pytest
 import sys
-import sysconfig
 import textwrap
 
 from scratch_module import GOOD, NOT_FOUND, POISONED, scratch_dir, tables, write_tables  # noqa: F401
@@ -14,13 +14,20 @@ from scratch_module import GOOD, NOT_FOUND, POISONED, scratch_dir, tables, write
 # These tests share the scratch module's table folder: one worker runs them all.
 pytestmark = pytest.mark.xdist_group("scratch_tables")
 
-ENGINE = "_engine" + sysconfig.get_config_var("EXT_SUFFIX")
+
+def engine_file():
+    """The scratch _engine, under the first suffix this interpreter imports
+    (the stable ABI's .abi3.so where the build could use it)."""
+    for suffix in importlib.machinery.EXTENSION_SUFFIXES:
+        if (scratch_dir() / f"_engine{suffix}").is_file():
+            return scratch_dir() / f"_engine{suffix}"
+    pytest.fail(f"no _engine module in {scratch_dir()}: run make test", pytrace=False)
 
 
 def run_engine(body):
     code = textwrap.dedent(f"""
         import importlib.machinery, importlib.util, numpy as np
-        loader = importlib.machinery.ExtensionFileLoader("_engine", {str(scratch_dir() / ENGINE)!r})
+        loader = importlib.machinery.ExtensionFileLoader("_engine", {str(engine_file())!r})
         found = importlib.util.spec_from_loader("_engine", loader)
         engine = importlib.util.module_from_spec(found)
         loader.exec_module(engine)

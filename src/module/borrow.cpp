@@ -1,7 +1,7 @@
 #include <atomic>
 
 #include "boundary/errors.hpp"
-#include "boundary/hand_object.hpp"
+#include "module/hand_object.hpp"
 #include "module/hand_type.hpp"
 
 namespace tavrix {
