@@ -9,6 +9,7 @@ what equity() reports for that player.
 from __future__ import annotations
 
 import contextlib
+import threading
 from dataclasses import dataclass
 from typing import TypeVar
 
@@ -16,6 +17,7 @@ import numpy as np
 import numpy.typing as npt
 
 from tavrix_equity import _engine
+from tavrix_equity._cancel import checked_cancel
 from tavrix_equity._progress import ProgressArg, progress_reporter
 from tavrix_equity.all_in import CardsLike, Player, PlayerLike, _mask, player_name, read_spot, thread_count
 from tavrix_equity.cards import format_cards
@@ -118,8 +120,9 @@ def combo_equity(
     *,
     threads: int | None = None,
     progress: ProgressArg = None,
+    cancel: threading.Event | None = None,
 ) -> ComboEquity:
-    """combo_equity(hero, villain, board="", dead="", *, threads=None, progress=None) -> ComboEquity
+    """combo_equity(hero, villain, board="", dead="", *, threads=None, progress=None, cancel=None) -> ComboEquity
 
     Exact per-combo equities of a heads-up matchup. hero and villain are each
     a hand ("AsKs" or two card indices), a Range or range text; board is 0 to
@@ -130,11 +133,13 @@ def combo_equity(
 
     threads=None uses every core. progress: True draws a bar on stderr; a
     callable progress(done, total) is called as work items finish, last with
-    done == total. Raises NoDealError when no deal is possible, and
+    done == total. cancel: a threading.Event that stops the call once set
+    (concurrent.futures.CancelledError), as in equity. Raises NoDealError when no deal is possible, and
     ValueError for bad cards as equity() does.
     """
     spot, board_cards, dead_cards = read_spot([hero, villain], board, dead)
     threads_used = thread_count(threads)
+    checked_cancel(cancel)
     report, bar = progress_reporter(progress, "combo equity", "items")
     fixed = _mask([*board_cards, *dead_cards])
     (hero_combos, hero_weights), (villain_combos, villain_weights) = (_live_combos(p, fixed) for p in spot)
@@ -143,7 +148,7 @@ def combo_equity(
             cleanup.callback(bar.close)
         hero_sums, villain_sums = _engine.combo_sweep(
             hero_combos, hero_weights, villain_combos, villain_weights, list(board_cards), _mask(dead_cards),
-            threads_used, report)
+            threads_used, report, cancel=cancel)
     return ComboEquity(
         hero=_table(hero_combos, hero_weights, hero_sums),
         villain=_table(villain_combos, villain_weights, villain_sums),

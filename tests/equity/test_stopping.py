@@ -44,8 +44,11 @@ LONG_CALLS = {
     "exact equity": lambda cancel: te.equity(["AA", "KK", "QQ", "random"], cancel=cancel),
     "monte carlo": lambda cancel: te.equity(["AsKs", "QhQd"], trials=10**11, cancel=cancel),
     "hand grid": lambda cancel: te.hand_grid("random", cancel=cancel),
-    "matrix here": lambda cancel: te.preflop_matrix(te.HAND_CLASSES[:30], workers=1, cancel=cancel),
-    "matrix processes": lambda cancel: te.preflop_matrix(te.HAND_CLASSES[:30], workers=2, cancel=cancel),
+    # All 169 classes: seconds of work even on a quiet machine.
+    "matrix here": lambda cancel: te.preflop_matrix(workers=1, cancel=cancel),
+    "matrix processes": lambda cancel: te.preflop_matrix(workers=2, cancel=cancel),
+    "combo equity": lambda cancel: te.combo_equity("random", "random", threads=1, cancel=cancel),
+    "omaha": lambda cancel: te.equity(["AsAhKsKh", "random"], game="omaha", trials=10**11, cancel=cancel),
 }
 
 
