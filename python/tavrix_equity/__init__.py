@@ -3,7 +3,8 @@
 Card text (parse_cards, format_cards), safe scoring of card arrays and hand
 words (score_cards, score_words), exact and Monte Carlo equity of hands and
 ranges (equity, Range, hand_grid), the preflop matrix on local processes or a
-Dask cluster (preflop_matrix) and charts (plot_grid).
+Dask cluster (preflop_matrix), charts (plot_grid), and the hand strength of
+states (hand_strength) with tables for every canonical state (strength_table).
 """
 
 from tavrix_equity.cards import (
@@ -17,11 +18,14 @@ from tavrix_equity.plot import plot_grid
 from tavrix_equity.ranges import HAND_CLASSES, Range, class_combos, grid_position, hand_class
 from tavrix_equity.result import EquityResult
 from tavrix_equity.scoring import score_cards, score_words
+from tavrix_equity.strength import hand_strength
+from tavrix_equity.strength_tables import strength_table
 
 __all__ = [
     "__version__",
     "CARD_RANKS", "CARD_SUITS", "CATEGORY_NAMES", "HAND_CLASSES",
     "EquityResult", "NoDealError", "Range",
     "category", "category_name", "class_combos", "equity", "format_cards", "grid_position",
-    "hand_class", "hand_grid", "parse_cards", "plot_grid", "preflop_matrix", "score_cards", "score_words",
+    "hand_class", "hand_grid", "hand_strength", "parse_cards", "plot_grid", "preflop_matrix", "score_cards", "score_words",
+    "strength_table",
 ]

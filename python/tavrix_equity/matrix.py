@@ -235,8 +235,9 @@ def _dask_results(plan: _Plan, todo: list[int], client: Client) -> _Results:
 class _ProgressBar:
     """A one-line bar on stderr: chunks done, the rate of this run, the time left."""
 
-    def __init__(self, stream: TextIO | None = None) -> None:
+    def __init__(self, stream: TextIO | None = None, label: str = "preflop matrix") -> None:
         self._stream = sys.stderr if stream is None else stream
+        self._label = label
         self._start: tuple[float, int] | None = None
 
     def __call__(self, done: int, total: int) -> None:
@@ -248,7 +249,7 @@ class _ProgressBar:
         left = f"{(total - done) / rate:6.0f} s left" if rate > 0 else " " * 13
         filled = 30 * done // total if total else 30
         self._stream.write(
-            f"\rpreflop matrix [{'#' * filled}{'.' * (30 - filled)}] {done}/{total} chunks  "
+            f"\r{self._label} [{'#' * filled}{'.' * (30 - filled)}] {done}/{total} chunks  "
             f"{rate:5.2f} chunks/s {left}"
         )
         self._stream.flush()
