@@ -3,6 +3,8 @@
     tavrix-equity AsKs QhQd [--board 2h7d9s] [--dead 3c] [--trials N] [--seed S] [--threads T] [--json]
     tavrix-equity grid VS [--board CARDS] [--dead CARDS] [--trials N] [--seed S] --png FILE
     tavrix-equity matrix --out FILE.npy [--workers N] [--scheduler ADDRESS] [--checkpoint FILE]
+    tavrix-equity strength ROUND --out DIR [--bins N] [--workers N] [--scheduler ADDRESS] [--checkpoint FILE]
+    tavrix-equity buckets TABLE.npy --k K --out LABELS.npy (see strength_cli)
 
 Output is a table for people, or JSON with --json. Bad input is one line on
 stderr and exit status 2.
@@ -155,11 +157,15 @@ def _run_matrix(args: argparse.Namespace) -> None:
     print(f"wrote {args.out}: {matrix.shape[0]} x {matrix.shape[1]} in {time.perf_counter() - start:.1f} s")
 
 
+from tavrix_equity import strength_cli  # noqa: E402  (it uses the names above when it runs)
+
 # Each subcommand: its parser and what runs it. Commands of their own modules
 # are added here, one line each.
 SUBCOMMANDS: dict[str, tuple[Callable[[], argparse.ArgumentParser], Callable[[argparse.Namespace], None]]] = {
     "grid": (_grid_parser, _run_grid),
     "matrix": (_matrix_parser, _run_matrix),
+    "strength": (strength_cli.strength_parser, strength_cli.run_strength),
+    "buckets": (strength_cli.buckets_parser, strength_cli.run_buckets),
 }
 
 

@@ -230,7 +230,7 @@ def _partial_matches(path: Path, shape: tuple[int, ...]) -> bool:
         table = np.load(path, mmap_mode="r")
     except (OSError, ValueError):
         return False
-    same = table.dtype == np.float32 and table.shape == shape
+    same = bool(table.dtype == np.float32 and table.shape == shape)
     del table
     return same
 
@@ -408,7 +408,12 @@ def _compute(
 
     with contextlib.ExitStack() as cleanup:
         store = None if checkpoint is None else open_store()
-        cleanup.callback(lambda: store is not None and store.close())
+
+        def close_store() -> None:
+            if store is not None:
+                store.close()
+
+        cleanup.callback(close_store)
         recorded = {} if store is None else {c: _recorded_digest(r) for c, r in store.recovered.items()}
         if recorded and not all(_partial_matches(p, s) for p, s in zip(partials, shapes)):
             recorded = {}
