@@ -1,7 +1,8 @@
 # make build: .venv with pinned tools, table generator, tables, module installed into .venv
 # make test:  build, then the whole test suite
 # make demo:  build, then the equity demo (pure Python, then the tavrix-equity command)
-# make bench: build, then the scoring and equity benchmarks
+# make bench: build, then the scoring, equity and hand-strength benchmarks
+# make strength-tables: build, then the hand-strength tables of every round, timed
 # make check-deep: build, then the hardening checks (sanitizers, long fuzzing, threads,
 #             out of memory, matrix faults, valgrind); about 20 minutes
 SHELL := /bin/bash
@@ -22,7 +23,7 @@ SCRATCH_STAMP := $(SCRATCH)/.built
 # the environment it installs into.
 IN_TREE_TABLES := -C cmake.define.TAVRIX_TABLE_DIR=$(abspath tables)
 
-.PHONY: build test demo bench bench-matrix matrix clean check-deep FORCE
+.PHONY: build test demo bench bench-matrix matrix strength-tables clean check-deep FORCE
 
 build: $(MODULE_STAMP)
 
@@ -76,6 +77,7 @@ bench: build $(NATIVE_STAMP) $(BENCH_STAMP)
 	$(PY) bench/bench_scoring.py
 	$(NATIVE)/tavrix_equity_bench
 	$(PY) bench/bench_equity.py
+	$(PY) bench/bench_strength.py
 
 # The preflop matrix: speed-ups of 2 local workers and of a 2-worker Dask
 # LocalCluster over 1 (about 5 minutes), then the full 169 x 169 run, timed.
@@ -84,6 +86,16 @@ bench-matrix: build
 
 matrix: build
 	$(PY) bench/bench_matrix.py --full --out build/preflop_matrix.npy
+
+# The hand-strength tables of every round on 2 local workers, each timed
+# (22 GB of disk in build/strength: the turn histograms take 11 GB, the river table 9.7 GB).
+STRENGTH_OUT := build/strength
+strength-tables: build
+	mkdir -p $(STRENGTH_OUT)
+	for round in preflop flop turn river; do \
+	    $(VENV)/bin/tavrix-equity strength $$round --out $(STRENGTH_OUT) --workers 2 \
+	        --checkpoint $(STRENGTH_OUT)/$$round.checkpoint || exit 1; \
+	done
 
 clean:
 	rm -rf build tables $(VENV)
