@@ -3,7 +3,8 @@
 Card text (parse_cards, format_cards), safe scoring of card arrays and hand
 words (score_cards, score_words), exact and Monte Carlo equity of hands and
 ranges (equity, Range, hand_grid), the preflop matrix on local processes or a
-Dask cluster (preflop_matrix) and charts (plot_grid).
+Dask cluster (preflop_matrix), charts (plot_grid) and canonical state indices
+(HandIndexer).
 """
 
 from tavrix_equity.cards import (
@@ -12,6 +13,7 @@ from tavrix_equity.cards import (
 from tavrix_equity._version import __version__
 from tavrix_equity.all_in import NoDealError, equity
 from tavrix_equity.grids import hand_grid
+from tavrix_equity.indexing import ROUNDS, HandIndexer
 from tavrix_equity.matrix import preflop_matrix
 from tavrix_equity.plot import plot_grid
 from tavrix_equity.ranges import HAND_CLASSES, Range, class_combos, grid_position, hand_class
@@ -21,7 +23,7 @@ from tavrix_equity.scoring import score_cards, score_words
 __all__ = [
     "__version__",
     "CARD_RANKS", "CARD_SUITS", "CATEGORY_NAMES", "HAND_CLASSES",
-    "EquityResult", "NoDealError", "Range",
+    "EquityResult", "HandIndexer", "NoDealError", "ROUNDS", "Range",
     "category", "category_name", "class_combos", "equity", "format_cards", "grid_position",
     "hand_class", "hand_grid", "parse_cards", "plot_grid", "preflop_matrix", "score_cards", "score_words",
 ]

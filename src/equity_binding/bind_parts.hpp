@@ -6,4 +6,6 @@
 
 namespace tavrix::binding {
 
+void bind_indexer(nanobind::module_& m);
+
 }  // namespace tavrix::binding

@@ -172,4 +172,6 @@ NB_MODULE(_engine, m) {
         "Preflop counts [wins of a, wins of b, ties] over all 1,712,304 boards for rows [a1, a2, b1, b2].");
 
     m.def("table_digest", &table_digest, "A hex digest of the loaded lookup tables.");
+
+    bind_indexer(m);
 }
