@@ -52,7 +52,7 @@ NATIVE_STAMP := $(NATIVE)/.built
 $(NATIVE_STAMP): $(MODULE_STAMP)
 	$(VENV)/bin/cmake -S . -B $(NATIVE) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
 	    -DTAVRIX_GENERATE_TABLES=OFF -DPython_EXECUTABLE=$(abspath $(PY)) > /dev/null
-	$(VENV)/bin/cmake --build $(NATIVE) --target tavrix_engine_tests tavrix_score_bench tavrix_equity_bench > /dev/null
+	$(VENV)/bin/cmake --build $(NATIVE) --target tavrix_engine_tests tavrix_score_bench tavrix_equity_bench tavrix_indexer_bench > /dev/null
 	@touch $@
 
 test: build $(SCRATCH_STAMP) $(NATIVE_STAMP)
@@ -77,6 +77,7 @@ bench: build $(NATIVE_STAMP) $(BENCH_STAMP)
 	$(PY) bench/bench_scoring.py
 	$(NATIVE)/tavrix_equity_bench
 	$(PY) bench/bench_equity.py
+	$(NATIVE)/tavrix_indexer_bench
 	$(PY) bench/bench_strength.py
 
 # The preflop matrix: speed-ups of 2 local workers and of a 2-worker Dask

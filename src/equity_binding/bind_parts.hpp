@@ -6,6 +6,7 @@
 
 namespace tavrix::binding {
 
+void bind_indexer(nanobind::module_& m);
 void bind_strength(nanobind::module_& m);
 
 }  // namespace tavrix::binding
