@@ -27,7 +27,7 @@ __all__ = ["strength_parser", "run_strength", "buckets_parser", "run_buckets"]
 def strength_parser() -> argparse.ArgumentParser:
     from tavrix_equity import cli  # here, not above: cli imports this module
 
-    from tavrix_equity.strength_tables import ROUNDS
+    from tavrix_equity.indexing import ROUNDS
 
     parser = cli._Parser(
         prog=f"{cli.PROGRAM} strength",

@@ -39,15 +39,15 @@ import numpy.typing as npt
 
 from tavrix_equity import _checkpoint
 from tavrix_equity.cards import positive_int
+from tavrix_equity.indexing import ROUNDS, HandIndexer
 from tavrix_equity.matrix import _ignore_interrupts, _ProgressBar, _stop_workers, _worker_count
 from tavrix_equity.strength import STRENGTH_STATS, checked_stats, hand_strength, strength_statistics
 
 if TYPE_CHECKING:
     from distributed import Client
 
-__all__ = ["strength_table", "canonical_boards", "ROUNDS"]
+__all__ = ["strength_table", "canonical_boards"]
 
-ROUNDS = ("preflop", "flop", "turn", "river")
 BOARD_CARDS = {"flop": 3, "turn": 4, "river": 5}
 # Boards per chunk: about a second of engine time each, so a lost chunk costs
 # little and the progress bar moves, while a chunk's arrays stay small.
@@ -120,9 +120,11 @@ def _chunk_states(boards: npt.NDArray[np.uint8]) -> npt.NDArray[np.uint8]:
 
 
 def _indices(round: str, states: npt.NDArray[np.uint8]) -> npt.NDArray[np.uint64]:
-    from tavrix_equity import HandIndexer
+    # One thread: a worker process is one of several running side by side.
+    # The states are sound by construction, so the engine indexes them directly.
+    from tavrix_equity import _engine
 
-    return np.asarray(HandIndexer(round).index(states), dtype=np.uint64)
+    return np.asarray(_engine.index_states(round, states, 1), dtype=np.uint64)
 
 
 def _digest(indices: npt.NDArray[np.uint64], values: list[npt.NDArray[np.float32]]) -> bytes:
@@ -253,6 +255,11 @@ def _finish(partial: Path, path: Path) -> None:
         os.close(descriptor)
 
 
+def _drop(paths: list[Path]) -> None:
+    for path in paths:
+        path.unlink(missing_ok=True)
+
+
 def _local_results(plan: _Plan, todo: list[int], workers: int, paths: list[str]) -> _Results:
     if workers == 1 or len(todo) <= 1:
         for chunk in todo:
@@ -318,8 +325,6 @@ def _write_npy(path: Path, array: npt.NDArray[Any]) -> None:
 
 
 def _preflop_table(paths: list[Path], stats: tuple[str, ...], bins: int, workers: int) -> None:
-    from tavrix_equity import HandIndexer
-
     indexer = HandIndexer("preflop")
     states = indexer.unindex(np.arange(indexer.size, dtype=np.uint64))
     values = hand_strength(states, stats=stats, bins=bins, threads=max(workers, 1))
@@ -394,8 +399,6 @@ def _compute(
     chunk_boards: int,
 ) -> None:
     from tavrix_equity import _engine
-    from tavrix_equity import HandIndexer
-
     plan = _make_plan(round, stats, bins, chunk_boards)
     size = int(HandIndexer(round).size)
     table_digest = _engine.table_digest()
@@ -440,6 +443,9 @@ def _compute(
             report(finished, plan.chunks)
         results = (_dask_results(plan, todo, client, text_paths) if client is not None
                    else _local_results(plan, todo, workers, text_paths))
+        if store is None:
+            # Without a checkpoint nothing can resume from the partial files.
+            cleanup.push(lambda kind, error, trace: _drop(partials) if kind is not None else None)
         with contextlib.closing(results):
             for chunk, (worker_digest, digest) in results:
                 if worker_digest != table_digest:
