@@ -7,5 +7,6 @@
 namespace tavrix::binding {
 
 void bind_indexer(nanobind::module_& m);
+void bind_clustering(nanobind::module_& m);
 
 }  // namespace tavrix::binding
