@@ -83,8 +83,12 @@ def emd_kmeans(
     if rounds < 0:
         raise ValueError(f"iterations must not be negative, not {rounds}")
     workers = default_threads() if threads is None else positive_int(threads, "threads")
-    dtype = np.float32 if array.dtype == np.float32 else np.float64
-    return _engine.emd_kmeans(np.ascontiguousarray(array, dtype=dtype), clusters, seed_value, rounds, workers)
+    # float32 tables are read as they are; anything else as float64.
+    rows: npt.NDArray[np.float32] | npt.NDArray[np.float64] = (
+        np.ascontiguousarray(array, dtype=np.float32) if array.dtype == np.float32
+        else np.ascontiguousarray(array, dtype=np.float64)
+    )
+    return _engine.emd_kmeans(rows, clusters, seed_value, rounds, workers)
 
 
 def quantile_buckets(values: npt.ArrayLike, k: int) -> npt.NDArray[np.int32]:

@@ -20,6 +20,8 @@ namespace {
 constexpr std::size_t LANES = 8;
 // Values a worker gathers at once for the medians: 64 MB of floats.
 constexpr std::size_t MEDIAN_BUFFER = std::size_t{1} << 24;
+constexpr float BOUND_MARGIN = 1e-4f;
+constexpr std::size_t MAX_GAP_CENTRES = 4096;
 
 class Clustering {
 public:
@@ -58,46 +60,85 @@ public:
 
     void seed() {
         BlockRandom random(request_.seed, 0);
-        std::vector<double> nearest(request_.rows);  // squared distance to the nearest centre so far
+        // Per row: the nearest centre so far, its distance and that squared.
+        std::vector<std::uint32_t> nearest_centre(request_.rows, 0);
+        std::vector<float> nearest(request_.rows);
+        std::vector<double> squared(request_.rows);
         std::vector<double> block_sums(blocks_);
+        std::vector<float> gap(request_.clusters);  // from the new centre to each earlier one
         std::size_t chosen = random.next() % request_.rows;
         for (std::size_t c = 0;; ++c) {
             std::copy_n(&forms_[chosen * stride_], stride_, &centres_[c * stride_]);
             if (c + 1 == request_.clusters) break;
             const float* centre = &centres_[c * stride_];
+            for (std::size_t e = 0; e < c; ++e) gap[e] = distance(centre, &centres_[e * stride_]);
             in_blocks([&](std::size_t block, std::size_t first, std::size_t last) {
                 double sum = 0;
                 for (std::size_t row = first; row < last; ++row) {
-                    const double d = distance(&forms_[row * stride_], centre);
-                    nearest[row] = c == 0 ? d * d : std::min(nearest[row], d * d);
-                    sum += nearest[row];
+                    // The new centre cannot come nearer when it lies twice as
+                    // far from the row's nearest centre as the row does.
+                    if (c == 0 || !surely_below(2 * nearest[row], gap[nearest_centre[row]])) {
+                        const float d = distance(&forms_[row * stride_], centre);
+                        if (c == 0 || d < nearest[row]) {
+                            nearest[row] = d;
+                            nearest_centre[row] = static_cast<std::uint32_t>(c);
+                            squared[row] = static_cast<double>(d) * d;
+                        }
+                    }
+                    sum += squared[row];
                 }
                 block_sums[block] = sum;
             });
             double total = 0;
-            for (const double s : block_sums) total += s;
-            chosen = total > 0 ? draw(nearest, block_sums, random.unit() * total) : random.next() % request_.rows;
+            for (const double sum : block_sums) total += sum;
+            chosen = total > 0 ? draw(squared, block_sums, random.unit() * total) : random.next() % request_.rows;
         }
     }
 
     // Assigns every row to its nearest centre; returns how many labels changed.
+    // After the first time, bounds skip most rows: `upper` is at least the
+    // distance to the row's centre and `lower` at most that to any other, both
+    // carried across an update by how far the centres moved; a row whose
+    // upper bound stays below its lower bound, or below half the gap from its
+    // centre to the nearest other centre, keeps its label, exactly as a full
+    // search would decide.
     std::size_t assign(std::int32_t* labels, bool first_time) {
         std::vector<std::size_t> changed(blocks_);
         in_blocks([&](std::size_t block, std::size_t first, std::size_t last) {
             std::size_t count = 0;
             for (std::size_t row = first; row < last; ++row) {
                 const float* form = &forms_[row * stride_];
+                if (!first_time) {
+                    const auto label = static_cast<std::size_t>(labels[row]);
+                    float upper = upper_[row] + movement_[label];
+                    const float lower = lower_[row] - (label == fastest_ ? second_move_ : fastest_move_);
+                    const float bound = std::max(lower, half_gap_[label]);
+                    lower_[row] = lower;
+                    if (surely_below(upper, bound)) {
+                        upper_[row] = upper;
+                        continue;
+                    }
+                    upper = distance(form, &centres_[label * stride_]);
+                    upper_[row] = upper;
+                    if (surely_below(upper, bound)) continue;
+                }
                 std::int32_t best = 0;
                 float best_distance = std::numeric_limits<float>::infinity();
+                float second_distance = std::numeric_limits<float>::infinity();
                 for (std::size_t c = 0; c < request_.clusters; ++c) {
                     const float d = distance(form, &centres_[c * stride_]);
                     if (d < best_distance) {
+                        second_distance = best_distance;
                         best_distance = d;
                         best = static_cast<std::int32_t>(c);
+                    } else if (d < second_distance) {
+                        second_distance = d;
                     }
                 }
                 count += first_time || labels[row] != best;
                 labels[row] = best;
+                upper_[row] = best_distance;
+                lower_[row] = second_distance;
             }
             changed[block] = count;
         });
@@ -118,6 +159,7 @@ public:
             for (std::size_t row = 0; row < request_.rows; ++row)
                 members[next[static_cast<std::size_t>(labels[row])]++] = static_cast<std::uint32_t>(row);
         }
+        const std::vector<float> previous = centres_;
         check_keep_going();
         run_parallel(
             request_.clusters, threads_,
@@ -145,6 +187,7 @@ public:
                 }
             },
             keep_going_);
+        measure_moves(previous);
     }
 
     void write_centres(double* out) const {
@@ -159,6 +202,41 @@ public:
     }
 
 private:
+    // How far each centre moved, the two largest moves, and half the gap from
+    // each centre to its nearest neighbour (skipped for very many centres,
+    // where it would cost more than it saves).
+    void measure_moves(const std::vector<float>& previous) {
+        const std::size_t k = request_.clusters;
+        movement_.assign(k, 0.0f);
+        fastest_move_ = second_move_ = 0.0f;
+        fastest_ = 0;
+        for (std::size_t c = 0; c < k; ++c) {
+            const float moved = distance(&previous[c * stride_], &centres_[c * stride_]);
+            movement_[c] = moved;
+            if (moved > fastest_move_) {
+                second_move_ = fastest_move_;
+                fastest_move_ = moved;
+                fastest_ = c;
+            } else if (moved > second_move_) {
+                second_move_ = moved;
+            }
+        }
+        half_gap_.assign(k, 0.0f);
+        if (k > MAX_GAP_CENTRES) return;
+        std::vector<float> nearest(k, std::numeric_limits<float>::infinity());
+        for (std::size_t c = 0; c < k; ++c)
+            for (std::size_t e = c + 1; e < k; ++e) {
+                const float gap = distance(&centres_[c * stride_], &centres_[e * stride_]);
+                nearest[c] = std::min(nearest[c], gap);
+                nearest[e] = std::min(nearest[e], gap);
+            }
+        for (std::size_t c = 0; c < k; ++c) half_gap_[c] = k > 1 ? nearest[c] / 2 : 0.0f;
+    }
+
+    // Whether a < b holds beyond any doubt from float rounding in distances
+    // (relative error far below 1e-4 for sums of a few hundred terms).
+    static bool surely_below(float a, float b) noexcept { return a * (1 + BOUND_MARGIN) + BOUND_MARGIN * 1e-3f < b; }
+
     static std::string describe(double value, std::size_t bin) {
         const std::string where = " in bin " + std::to_string(bin);
         if (std::isnan(value)) return "nan" + where + " is not finite";
@@ -225,6 +303,11 @@ private:
     const KeepGoing& keep_going_;
     std::vector<float> forms_;
     std::vector<float> centres_;
+    std::vector<float> upper_ = std::vector<float>(request_.rows);
+    std::vector<float> lower_ = std::vector<float>(request_.rows);
+    std::vector<float> movement_, half_gap_;
+    float fastest_move_ = 0, second_move_ = 0;
+    std::size_t fastest_ = 0;
 };
 
 }  // namespace
