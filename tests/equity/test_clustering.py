@@ -1,5 +1,10 @@
 """Buckets: k-means of histograms under the earth mover's distance, and quantile buckets."""
 
+import signal
+import subprocess
+import sys
+import time
+
 import numpy as np
 import pytest
 
@@ -118,3 +123,28 @@ def test_quantile_buckets():
 def test_bad_quantile_input(values, k, message):
     with pytest.raises(ValueError, match=message):
         quantile_buckets(values, k)
+
+
+def test_ctrl_c_stops_a_long_clustering():
+    code = (
+        "import time, numpy as np\n"
+        "from tavrix_equity import emd_kmeans\n"
+        "data = np.random.default_rng(0).random((400_000, 50), dtype=np.float32)\n"
+        "print('ready', flush=True)\n"
+        "try:\n"
+        "    emd_kmeans(data, 2_000, iterations=1_000)\n"
+        "except KeyboardInterrupt:\n"
+        "    print('interrupted', flush=True)\n"
+        "print(emd_kmeans([[1.0, 0.0], [0.0, 1.0]], 2)[0].tolist())\n"
+    )
+    with subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True) as child:
+        try:
+            assert child.stdout.readline().strip() == "ready"
+            time.sleep(0.5)
+            sent = time.perf_counter()
+            child.send_signal(signal.SIGINT)
+            out, _ = child.communicate(timeout=60)
+        finally:
+            child.kill()  # a child that ignored the signal must not outlive the test
+    assert time.perf_counter() - sent < 5
+    assert out.splitlines()[0] == "interrupted" and out.splitlines()[1] in ("[0, 1]", "[1, 0]")
