@@ -1,7 +1,8 @@
 # make build: .venv with pinned tools, table generator, tables, module installed into .venv
 # make test:  build, then the whole test suite
 # make demo:  build, then the equity demo (pure Python, then the tavrix-equity command)
-# make bench: build, then the scoring, equity and hand-strength benchmarks
+# make bench: build, then the scoring, equity, indexing and hand-strength benchmarks
+# make bench-buckets: build, then the indexing benchmark and emd_kmeans on the flop table's shape
 # make strength-tables: build, then the hand-strength tables of every round, timed
 # make check-deep: build, then the hardening checks (sanitizers, long fuzzing, threads,
 #             out of memory, matrix faults, valgrind); about 20 minutes
@@ -23,7 +24,7 @@ SCRATCH_STAMP := $(SCRATCH)/.built
 # the environment it installs into.
 IN_TREE_TABLES := -C cmake.define.TAVRIX_TABLE_DIR=$(abspath tables)
 
-.PHONY: build test demo bench bench-matrix matrix strength-tables clean check-deep FORCE
+.PHONY: build test demo bench bench-buckets bench-matrix matrix strength-tables clean check-deep FORCE
 
 build: $(MODULE_STAMP)
 
@@ -78,7 +79,13 @@ bench: build $(NATIVE_STAMP) $(BENCH_STAMP)
 	$(NATIVE)/tavrix_equity_bench
 	$(PY) bench/bench_equity.py
 	$(NATIVE)/tavrix_indexer_bench
+	$(PY) bench/bench_buckets.py
 	$(PY) bench/bench_strength.py
+
+# emd_kmeans on the flop table's shape (1,286,792 x 50 into 200 clusters),
+# median of 5 runs: a few minutes.
+bench-buckets: build
+	$(PY) bench/bench_buckets.py --kmeans
 
 # The preflop matrix: speed-ups of 2 local workers and of a 2-worker Dask
 # LocalCluster over 1 (about 5 minutes), then the full 169 x 169 run, timed.

@@ -4,8 +4,9 @@ Card text (parse_cards, format_cards), safe scoring of card arrays and hand
 words (score_cards, score_words), exact and Monte Carlo equity of hands and
 ranges (equity, Range, hand_grid), the preflop matrix on local processes or a
 Dask cluster (preflop_matrix), charts (plot_grid), canonical state indices
-(HandIndexer), and the hand strength of states (hand_strength) with tables
-for every canonical state (strength_table).
+(HandIndexer), buckets of states (emd_kmeans, quantile_buckets), and the hand
+strength of states (hand_strength) with tables for every canonical state
+(strength_table).
 """
 
 from tavrix_equity.cards import (
@@ -13,6 +14,7 @@ from tavrix_equity.cards import (
 )
 from tavrix_equity._version import __version__
 from tavrix_equity.all_in import NoDealError, equity
+from tavrix_equity.clustering import emd_kmeans, quantile_buckets
 from tavrix_equity.grids import hand_grid
 from tavrix_equity.indexing import ROUNDS, HandIndexer
 from tavrix_equity.matrix import preflop_matrix
@@ -27,7 +29,7 @@ __all__ = [
     "__version__",
     "CARD_RANKS", "CARD_SUITS", "CATEGORY_NAMES", "HAND_CLASSES",
     "EquityResult", "HandIndexer", "NoDealError", "ROUNDS", "Range",
-    "category", "category_name", "class_combos", "equity", "format_cards", "grid_position",
-    "hand_class", "hand_grid", "hand_strength", "parse_cards", "plot_grid", "preflop_matrix", "score_cards", "score_words",
-    "strength_table",
+    "category", "category_name", "class_combos", "emd_kmeans", "equity", "format_cards", "grid_position",
+    "hand_class", "hand_grid", "hand_strength", "parse_cards", "plot_grid", "preflop_matrix", "quantile_buckets",
+    "score_cards", "score_words", "strength_table",
 ]

@@ -7,6 +7,7 @@
 namespace tavrix::binding {
 
 void bind_indexer(nanobind::module_& m);
+void bind_clustering(nanobind::module_& m);
 void bind_strength(nanobind::module_& m);
 
 }  // namespace tavrix::binding

@@ -174,5 +174,6 @@ NB_MODULE(_engine, m) {
     m.def("table_digest", &table_digest, "A hex digest of the loaded lookup tables.");
 
     bind_indexer(m);
+    bind_clustering(m);
     bind_strength(m);
 }
