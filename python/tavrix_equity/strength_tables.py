@@ -49,9 +49,15 @@ if TYPE_CHECKING:
 __all__ = ["strength_table", "canonical_boards"]
 
 BOARD_CARDS = {"flop": 3, "turn": 4, "river": 5}
-# Boards per chunk: about a second of engine time each, so a lost chunk costs
-# little and the progress bar moves, while a chunk's arrays stay small.
-CHUNK_BOARDS = {"flop": 8, "turn": 256, "river": 4096}
+# The flop's chunks are 8 boards each (about half a second of engine time),
+# writing the rows of their states wherever they are: the tables are small
+# enough to stay in the page cache. The turn and river tables are not, so a
+# chunk there is a quarter of the rows, filled from every board (sweeping the
+# boards again for each quarter costs less than scattered writes would).
+CHUNK_BOARDS = {"flop": 8}
+ROW_CHUNKS = {"turn": 4, "river": 4}
+# Boards swept at once within a chunk of rows: bounds a worker's arrays.
+BLOCK_BOARDS = {"flop": 8, "turn": 256, "river": 4096}
 _PLAN_FORMAT = b"tavrix strength table plan 1"
 _DEFAULT_STATS = ("ehs", "ehs2", "hist")
 
@@ -135,29 +141,73 @@ def _digest(indices: npt.NDArray[np.uint64], values: list[npt.NDArray[np.float32
 
 
 def _run_chunk(round: str, boards: npt.NDArray[np.uint8], stats: tuple[str, ...], bins: int,
-               paths: list[str]) -> _Report:
+               paths: list[str], rows: tuple[int, int] | None) -> _Report:
     """Computes one chunk in a worker and writes its rows in place; returns the worker's
-    table digest and the checksum of what it wrote."""
+    table digest and the checksum of what it wrote.
+
+    rows None: the states of these boards, wherever their rows are. rows (a, b):
+    rows a to b-1, every one of them, from all the boards given.
+    """
     from tavrix_equity import _engine
 
-    sums = _engine.board_strength(boards, bins, "ehs2" in stats, "hist" in stats, 1)
-    values = strength_statistics(sums, stats, np.float32)
-    indices = _indices(round, _chunk_states(boards))
+    if rows is None:
+        sums = _engine.board_strength(boards, bins, "ehs2" in stats, "hist" in stats, 1)
+        values = strength_statistics(sums, stats, np.float32)
+        indices = _indices(round, _chunk_states(boards))
+        # In index order: the pages of the tables are visited once each, in order.
+        order = np.argsort(indices, kind="stable")
+        for name, path in zip(stats, paths):
+            table = np.lib.format.open_memmap(path, mode="r+")
+            table[indices[order]] = values[name][order]
+            table.flush()
+            del table
+        return _engine.table_digest(), _digest(indices, [values[name] for name in stats])
+    first, stop = rows
+    # The rows' values gather in memory and go to the files in one sequential
+    # write: scattered writes into a table larger than the page cache can hold
+    # dirty would write each page back many times.
+    buffers = {name: np.zeros((stop - first, bins) if name == "hist" else (stop - first,), dtype=np.float32)
+               for name in stats}
+    seen = np.zeros(stop - first, dtype=bool)
+    block = BLOCK_BOARDS[round]
+    for at in range(0, len(boards), block):
+        part = np.ascontiguousarray(boards[at:at + block])
+        indices = _indices(round, _chunk_states(part))
+        keep = (indices >= first) & (indices < stop)
+        if not keep.any():
+            continue
+        sums = _engine.board_strength(part, bins, "ehs2" in stats, "hist" in stats, 1)
+        kept = (sums[0][keep], None if sums[1] is None else sums[1][keep],
+                None if sums[2] is None else sums[2][keep], sums[3][keep])
+        values = strength_statistics(kept, stats, np.float32)
+        where = (indices[keep] - first).astype(np.intp)
+        seen[where] = True
+        for name in stats:
+            buffers[name][where] = values[name]
+    if not seen.all():
+        missing = first + int(np.argmin(seen))
+        raise RuntimeError(f"no board gave a value for row {missing}: the board list is incomplete")
     for name, path in zip(stats, paths):
         table = np.lib.format.open_memmap(path, mode="r+")
-        table[indices] = values[name]
+        table[first:stop] = buffers[name]
         table.flush()
         del table
-    return _engine.table_digest(), _digest(indices, [values[name] for name in stats])
+    return _engine.table_digest(), _digest(np.array([first, stop], dtype=np.uint64), list(buffers.values()))
 
 
-def _written_digest(round: str, boards: npt.NDArray[np.uint8], stats: tuple[str, ...], paths: list[str]) -> bytes:
+def _written_digest(round: str, boards: npt.NDArray[np.uint8], rows: tuple[int, int] | None,
+                    stats: tuple[str, ...], paths: list[str]) -> bytes:
     """The checksum of what a chunk's rows hold now in the partial files."""
-    indices = _indices(round, _chunk_states(boards))
+    if rows is None:
+        indices = _indices(round, _chunk_states(boards))
+        select: Any = indices
+    else:
+        indices = np.array(rows, dtype=np.uint64)
+        select = slice(*rows)
     values = []
     for path in paths:
         table = np.load(path, mmap_mode="r")
-        values.append(np.asarray(table[indices]))
+        values.append(np.asarray(table[select]))
         del table
     return _digest(indices, values)
 
@@ -168,24 +218,33 @@ class _Plan:
     stats: tuple[str, ...]
     bins: int
     boards: npt.NDArray[np.uint8]
-    chunk_boards: int
+    size: int
     digest: bytes
 
     @property
     def chunks(self) -> int:
-        return -(-len(self.boards) // self.chunk_boards)
+        if self.round in ROW_CHUNKS:
+            return ROW_CHUNKS[self.round]
+        return -(-len(self.boards) // CHUNK_BOARDS[self.round])
 
-    def chunk(self, chunk: int) -> npt.NDArray[np.uint8]:
-        return np.ascontiguousarray(self.boards[chunk * self.chunk_boards:(chunk + 1) * self.chunk_boards])
+    def chunk(self, chunk: int) -> tuple[npt.NDArray[np.uint8], tuple[int, int] | None]:
+        """The boards a chunk sweeps and the rows it writes (None: the rows of its boards)."""
+        if self.round in ROW_CHUNKS:
+            parts = ROW_CHUNKS[self.round]
+            return self.boards, (chunk * self.size // parts, (chunk + 1) * self.size // parts)
+        step = CHUNK_BOARDS[self.round]
+        return np.ascontiguousarray(self.boards[chunk * step:(chunk + 1) * step]), None
 
 
-def _make_plan(round: str, stats: tuple[str, ...], bins: int, chunk_boards: int) -> _Plan:
+def _make_plan(round: str, stats: tuple[str, ...], bins: int) -> _Plan:
     boards = canonical_boards(round)
+    size = HandIndexer(round).size
     digest = hashlib.sha256(
         _PLAN_FORMAT + round.encode() + ",".join(stats).encode()
-        + np.array([bins, chunk_boards], dtype="<u8").tobytes() + boards.tobytes()
+        + np.array([bins, CHUNK_BOARDS.get(round, 0), ROW_CHUNKS.get(round, 0), size], dtype="<u8").tobytes()
+        + boards.tobytes()
     ).digest()
-    return _Plan(round, stats, bins, boards, chunk_boards, digest)
+    return _Plan(round, stats, bins, boards, size, digest)
 
 
 def _record(digest: bytes) -> npt.NDArray[np.uint64]:
@@ -255,6 +314,11 @@ def _finish(partial: Path, path: Path) -> None:
         os.close(descriptor)
 
 
+def _chunk_arguments(plan: _Plan, chunk: int, paths: list[str]) -> tuple[Any, ...]:
+    boards, rows = plan.chunk(chunk)
+    return boards, plan.stats, plan.bins, paths, rows
+
+
 def _drop(paths: list[Path]) -> None:
     for path in paths:
         path.unlink(missing_ok=True)
@@ -263,7 +327,7 @@ def _drop(paths: list[Path]) -> None:
 def _local_results(plan: _Plan, todo: list[int], workers: int, paths: list[str]) -> _Results:
     if workers == 1 or len(todo) <= 1:
         for chunk in todo:
-            yield chunk, _run_chunk(plan.round, plan.chunk(chunk), plan.stats, plan.bins, paths)
+            yield chunk, _run_chunk(plan.round, *_chunk_arguments(plan, chunk, paths))
         return
     executor = concurrent.futures.ProcessPoolExecutor(
         max_workers=min(workers, len(todo)), mp_context=multiprocessing.get_context("spawn"),
@@ -271,7 +335,7 @@ def _local_results(plan: _Plan, todo: list[int], workers: int, paths: list[str])
     )
     try:
         futures = {
-            executor.submit(_run_chunk, plan.round, plan.chunk(chunk), plan.stats, plan.bins, paths): chunk
+            executor.submit(_run_chunk, plan.round, *_chunk_arguments(plan, chunk, paths)): chunk
             for chunk in todo
         }
         for future in concurrent.futures.as_completed(futures):
@@ -290,7 +354,7 @@ def _dask_results(plan: _Plan, todo: list[int], client: Client, paths: list[str]
     keys = [f"tavrix-strength-{plan.round}-{run}-{chunk}" for chunk in todo]
     chunk_of = dict(zip(keys, todo))
     futures = [
-        client.submit(_run_chunk, plan.round, plan.chunk(chunk), plan.stats, plan.bins, paths, key=key, pure=False)
+        client.submit(_run_chunk, plan.round, *_chunk_arguments(plan, chunk, paths), key=key, pure=False)
         for chunk, key in zip(todo, keys)
     ]
     pending = dict(zip(keys, futures))
@@ -389,18 +453,17 @@ def strength_table(
             bar.close()
         return dict(zip(names, paths))
     _compute(round, names, bin_count, paths, client=client, workers=local_workers, checkpoint=checkpoint,
-             bar=bar, report=report, chunk_boards=CHUNK_BOARDS[round])
+             bar=bar, report=report)
     return dict(zip(names, paths))
 
 
 def _compute(
     round: str, stats: tuple[str, ...], bins: int, paths: list[Path], *, client: Client | None, workers: int,
     checkpoint: str | os.PathLike[str] | None, bar: _ProgressBar | None, report: Progress | None,
-    chunk_boards: int,
 ) -> None:
     from tavrix_equity import _engine
-    plan = _make_plan(round, stats, bins, chunk_boards)
-    size = int(HandIndexer(round).size)
+    plan = _make_plan(round, stats, bins)
+    size = plan.size
     table_digest = _engine.table_digest()
     partials = [_partial(path) for path in paths]
     shapes = [_shape(size, name, bins) for name in stats]
@@ -426,7 +489,7 @@ def _compute(
         text_paths = [str(p) for p in partials]
         # Recorded chunks are trusted only when the files still hold what they wrote.
         done = {c: digest for c, digest in sorted(recorded.items())
-                if _written_digest(round, plan.chunk(c), stats, text_paths) == digest}
+                if _written_digest(round, *plan.chunk(c), stats, text_paths) == digest}
         if store is not None and len(done) < len(store.recovered):
             # A chunk recorded twice would end the valid part of the file: start
             # it again with the records that still hold.
