@@ -6,7 +6,7 @@ ranges (equity, Range, hand_grid), the preflop matrix on local processes or a
 Dask cluster (preflop_matrix), charts (plot_grid), canonical state indices
 (HandIndexer), buckets of states (emd_kmeans, quantile_buckets), and the hand
 strength of states (hand_strength) with tables for every canonical state
-(strength_table).
+(strength_table, plot_strength).
 """
 
 from tavrix_equity.cards import (
@@ -23,6 +23,7 @@ from tavrix_equity.ranges import HAND_CLASSES, Range, class_combos, grid_positio
 from tavrix_equity.result import EquityResult
 from tavrix_equity.scoring import score_cards, score_words
 from tavrix_equity.strength import hand_strength
+from tavrix_equity.strength_plot import plot_strength
 from tavrix_equity.strength_tables import strength_table
 
 __all__ = [
@@ -30,6 +31,6 @@ __all__ = [
     "CARD_RANKS", "CARD_SUITS", "CATEGORY_NAMES", "HAND_CLASSES",
     "EquityResult", "HandIndexer", "NoDealError", "ROUNDS", "Range",
     "category", "category_name", "class_combos", "emd_kmeans", "equity", "format_cards", "grid_position",
-    "hand_class", "hand_grid", "hand_strength", "parse_cards", "plot_grid", "preflop_matrix", "quantile_buckets",
+    "hand_class", "hand_grid", "hand_strength", "parse_cards", "plot_grid", "plot_strength", "preflop_matrix", "quantile_buckets",
     "score_cards", "score_words", "strength_table",
 ]

@@ -219,3 +219,30 @@ def test_strength_command(tmp_path, capsys):
                  ["strength", "flip", "--out", str(tmp_path)]):
         assert main(args) == 2
         assert capsys.readouterr().err.count("\n") == 1
+
+
+def test_chunks_of_rows_refuse_to_leave_rows_unwritten(tmp_path, few_boards, monkeypatch):
+    monkeypatch.setattr(strength_tables, "ROW_CHUNKS", {"flop": 2})
+    with pytest.raises(RuntimeError, match="no board gave a value for row 0: the board list is incomplete"):
+        strength_table("flop", tmp_path, stats=["ehs"], workers=1)
+    assert list(tmp_path.iterdir()) == []
+
+
+def test_buckets_command_and_chart(tmp_path, capsys):
+    from tavrix_equity import plot_strength
+    from tavrix_equity.cli import main
+
+    assert main(["strength", "preflop", "--out", str(tmp_path), "--bins", "6"]) == 0
+    assert main(["buckets", str(tmp_path / "preflop_ehs.npy"), "--k", "8", "--out", str(tmp_path / "q")]) == 0
+    labels = np.load(tmp_path / "q.npy")
+    ehs = np.load(tmp_path / "preflop_ehs.npy")
+    assert labels.dtype == np.int32 and np.all(np.diff(labels[np.argsort(ehs, kind="stable")]) >= 0)
+    assert main(["buckets", str(tmp_path / "preflop_hist.npy"), "--k", "5", "--out", str(tmp_path / "e.npy"),
+                 "--centres", str(tmp_path / "c.npy")]) == 0
+    assert np.load(tmp_path / "c.npy").shape == (5, 6) and set(np.load(tmp_path / "e.npy")) <= set(range(5))
+    assert main(["buckets", str(tmp_path / "missing.npy"), "--k", "5", "--out", str(tmp_path / "x.npy")]) == 2
+    capsys.readouterr()
+    plot_strength({"preflop": ehs}, tmp_path / "ehs.png")
+    assert (tmp_path / "ehs.png").read_bytes().startswith(b"\x89PNG")
+    with pytest.raises(ValueError, match="values in 0 to 1|lie in 0 to 1"):
+        plot_strength({"preflop": ehs + 2}, tmp_path / "bad.png")
