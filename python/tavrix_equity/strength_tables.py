@@ -166,9 +166,9 @@ def _run_chunk(round: str, boards: npt.NDArray[np.uint8], stats: tuple[str, ...]
     # The rows' values gather in memory and go to the files in one sequential
     # write: scattered writes into a table larger than the page cache can hold
     # dirty would write each page back many times.
-    buffers = {name: np.zeros((stop - first, bins) if name == "hist" else (stop - first,), dtype=np.float32)
+    # NaN, which no statistic takes, marks the rows not written yet.
+    buffers = {name: np.full((stop - first, bins) if name == "hist" else (stop - first,), np.nan, dtype=np.float32)
                for name in stats}
-    seen = np.zeros(stop - first, dtype=bool)
     block = BLOCK_BOARDS[round]
     for at in range(0, len(boards), block):
         part = np.ascontiguousarray(boards[at:at + block])
@@ -181,11 +181,11 @@ def _run_chunk(round: str, boards: npt.NDArray[np.uint8], stats: tuple[str, ...]
                 None if sums[2] is None else sums[2][keep], sums[3][keep])
         values = strength_statistics(kept, stats, np.float32)
         where = (indices[keep] - first).astype(np.intp)
-        seen[where] = True
         for name in stats:
             buffers[name][where] = values[name]
-    if not seen.all():
-        missing = first + int(np.argmin(seen))
+    unwritten = np.isnan(buffers[stats[0]].reshape(stop - first, -1)[:, 0])
+    if unwritten.any():
+        missing = first + int(np.argmax(unwritten))
         raise RuntimeError(f"no board gave a value for row {missing}: the board list is incomplete")
     for name, path in zip(stats, paths):
         table = np.lib.format.open_memmap(path, mode="r+")
