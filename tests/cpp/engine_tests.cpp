@@ -9,6 +9,7 @@
 #include "check.hpp"
 #include "equity_engine/equity_runs.hpp"
 #include "equity_engine/hand_index_rows.hpp"
+#include "equity_engine/hand_strength.hpp"
 #include "equity_engine/hand_indexer.hpp"
 #include "equity_engine/parallel_runner.hpp"
 
@@ -105,6 +106,41 @@ void hand_indexer_round_trips() {
     CHECK(unindex_rows(river, indices, 2, cards, 1, always) == std::optional<std::size_t>(1));
 }
 
+// The sweep of a board (every combo at once) against the walk of each state
+// (every opponent combo one by one): two ways to the same integers.
+void board_sweep_matches_state_walk() {
+    for (const std::vector<std::uint8_t>& board : {std::vector<std::uint8_t>{0, 5, 10, 40, 51},
+                                                  std::vector<std::uint8_t>{3, 7, 11, 15}}) {
+        const std::size_t combos = board_combos(board.size());
+        std::vector<std::uint64_t> sum(combos), squares(combos), hist(combos * 7), done(combos);
+        board_strength(board.data(), 1, board.size(), {sum.data(), squares.data(), hist.data(), done.data(), 7}, 2,
+                       always);
+        std::vector<std::uint8_t> states;
+        for (unsigned a = 0, slot = 0; a < 52; ++a)
+            for (unsigned b = a + 1; b < 52; ++b) {
+                bool free = true;
+                for (const std::uint8_t c : board) free = free && c != a && c != b;
+                if (!free) continue;
+                if (slot++ % 97 != 0) continue;  // a spread of combos, not all
+                states.push_back(static_cast<std::uint8_t>(a));
+                states.push_back(static_cast<std::uint8_t>(b));
+                states.insert(states.end(), board.begin(), board.end());
+            }
+        const std::size_t rows = states.size() / (board.size() + 2);
+        std::vector<std::uint64_t> s(rows), q(rows), h(rows * 7), n(rows);
+        CHECK(!state_strength(states.data(), rows, board.size() + 2, {s.data(), q.data(), h.data(), n.data(), 7}, 1,
+                              always));
+        for (std::size_t r = 0, slot = 0; r < rows; ++r, slot += 97) {
+            CHECK(s[r] == sum[slot] && q[r] == squares[slot] && n[r] == done[slot]);
+            for (int j = 0; j < 7; ++j) CHECK(h[r * 7 + j] == hist[slot * 7 + j]);
+        }
+    }
+    const std::uint8_t repeated[] = {4, 9, 4, 20, 30};
+    std::uint64_t one[1], count[1];
+    const auto bad = state_strength(repeated, 1, 5, {one, nullptr, nullptr, count, 3}, 1, always);
+    CHECK(bad && bad->row == 0 && bad->reason.find("appears twice") != std::string::npos);
+}
+
 }  // namespace
 
 int main() {
@@ -113,6 +149,7 @@ int main() {
     cancellation_stops_workers();
     bad_requests_are_refused();
     hand_indexer_round_trips();
+    board_sweep_matches_state_walk();
     std::printf("engine tests: %d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
 }
