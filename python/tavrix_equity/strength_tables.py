@@ -425,7 +425,7 @@ def strength_table(
     client: a dask.distributed.Client whose workers run the chunks; they
     write into out_dir, which must then be a directory they share. Otherwise
     `workers` local processes (default: the cores). The preflop table (169
-    rows) is computed in this process.
+    rows) is computed in this process, in one piece (no checkpoint needed).
 
     checkpoint: a file recording each finished chunk with a checksum of what
     it wrote. Run again with the same file and out_dir, the recorded chunks
@@ -462,11 +462,13 @@ def _compute(
     checkpoint: str | os.PathLike[str] | None, bar: _ProgressBar | None, report: Progress | None,
 ) -> None:
     from tavrix_equity import _engine
+
     plan = _make_plan(round, stats, bins)
     size = plan.size
     table_digest = _engine.table_digest()
     partials = [_partial(path) for path in paths]
     shapes = [_shape(size, name, bins) for name in stats]
+
     def open_store() -> _checkpoint.Checkpoint:
         assert checkpoint is not None
         return _checkpoint.Checkpoint(checkpoint, table_digest=table_digest, plan_digest=plan.digest,
