@@ -45,8 +45,8 @@ std::optional<Bad> in_chunks(std::size_t rows, unsigned threads, const KeepGoing
 }
 
 // The first bad row of rows [first, last) of `Width` cards, if any; sound
-// rows are copied to `compact` as bytes unless they are bytes already. The
-// width is a template parameter so the per-card loop unrolls.
+// rows are copied to `compact` as bytes. The width is a template parameter so
+// the per-card loop unrolls.
 template <std::size_t Width, typename Card>
 std::optional<BadRow> check_rows(const Card* cards, std::size_t first, std::size_t last, std::uint8_t* compact) {
     for (std::size_t row = first; row < last; ++row) {
@@ -60,8 +60,7 @@ std::optional<BadRow> check_rows(const Card* cards, std::size_t first, std::size
             outside |= card >= static_cast<std::uint64_t>(DECK);
             repeated |= seen & bit;
             seen |= bit;
-            if constexpr (!std::is_same_v<Card, std::uint8_t>)
-                compact[(row - first) * Width + i] = static_cast<std::uint8_t>(card);
+            compact[(row - first) * Width + i] = static_cast<std::uint8_t>(card);
         }
         if (outside || repeated != 0) [[unlikely]]
             return check_row(row_cards, Width, row);
@@ -76,21 +75,23 @@ std::optional<BadRow> index_rows(const HandIndexer& indexer, const Card* cards, 
                                  std::uint64_t* indices, unsigned threads, const KeepGoing& keep_going) {
     const std::size_t width = indexer.cards();
     return in_chunks<BadRow>(rows, threads, keep_going, [&](std::size_t first, std::size_t last) -> std::optional<BadRow> {
-        std::vector<std::uint8_t> compact;
-        if constexpr (!std::is_same_v<Card, std::uint8_t>) compact.resize((last - first) * width);
-        std::optional<BadRow> bad;
-        switch (width) {
-            case 2: bad = check_rows<2>(cards, first, last, compact.data()); break;
-            case 5: bad = check_rows<5>(cards, first, last, compact.data()); break;
-            case 6: bad = check_rows<6>(cards, first, last, compact.data()); break;
-            default: bad = check_rows<7>(cards, first, last, compact.data()); break;
-        }
-        if (bad) return bad;
-        if constexpr (std::is_same_v<Card, std::uint8_t>)
-            indexer.index_many(cards + first * width, last - first, indices + first);
-        else
+        if constexpr (std::is_same_v<Card, std::uint8_t>) {
+            const std::size_t sound = indexer.index_many_checked(cards + first * width, last - first, indices + first);
+            if (sound == last - first) return std::nullopt;
+            return check_row(cards + (first + sound) * width, width, first + sound);
+        } else {
+            std::vector<std::uint8_t> compact((last - first) * width);
+            std::optional<BadRow> bad;
+            switch (width) {
+                case 2: bad = check_rows<2>(cards, first, last, compact.data()); break;
+                case 5: bad = check_rows<5>(cards, first, last, compact.data()); break;
+                case 6: bad = check_rows<6>(cards, first, last, compact.data()); break;
+                default: bad = check_rows<7>(cards, first, last, compact.data()); break;
+            }
+            if (bad) return bad;
             indexer.index_many(compact.data(), last - first, indices + first);
-        return std::nullopt;
+            return std::nullopt;
+        }
     });
 }
 

@@ -421,6 +421,37 @@ void HandIndexer::index_many(const std::uint8_t* cards, std::size_t count, std::
     run.template operator()<4>();
 }
 
+std::size_t HandIndexer::index_many_checked(const std::uint8_t* cards, std::size_t count,
+                                            std::uint64_t* indices) const noexcept {
+    const auto run = [&]<std::size_t Rounds>() -> std::size_t {
+        constexpr std::size_t width = STATE_CARDS[Rounds - 1];
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint8_t* row = cards + i * width;
+            // Sound when every card is below 52 and sets a bit of its own;
+            // checked beside the indexing, in the same pass over the row.
+            std::uint64_t seen = 0, repeated = 0;
+            unsigned outside = 0;
+            for (std::size_t k = 0; k < width; ++k) {
+                const std::uint64_t bit = std::uint64_t{1} << (row[k] & 63);
+                outside |= row[k] >= 52;
+                repeated |= seen & bit;
+                seen |= bit;
+            }
+            if ((repeated | outside) != 0) [[unlikely]]
+                return i;
+            indices[i] = index_of<Rounds>(row);
+        }
+        return count;
+    };
+    switch (round_) {
+        case Round::preflop: return run.template operator()<1>();
+        case Round::flop: return run.template operator()<2>();
+        case Round::turn: return run.template operator()<3>();
+        case Round::river: break;
+    }
+    return run.template operator()<4>();
+}
+
 void HandIndexer::unindex_many(const std::uint64_t* indices, std::size_t count, std::uint8_t* cards) const noexcept {
     const auto run = [&]<std::size_t Rounds>() {
         constexpr std::size_t width = STATE_CARDS[Rounds - 1];
