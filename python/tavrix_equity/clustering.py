@@ -19,6 +19,8 @@ from tavrix_equity.cards import positive_int
 __all__ = ["emd_kmeans", "quantile_buckets"]
 
 _SEED_LIMIT = 1 << 64
+# Large statistics are read in slices of this many values.
+_CHUNK = 1 << 22
 
 
 def _count(value: object, what: str) -> int:
@@ -108,13 +110,21 @@ def quantile_buckets(values: npt.ArrayLike, k: int) -> npt.NDArray[np.int32]:
         raise TypeError(f"values must be numbers, not {array.dtype}")
     if array.ndim != 1:
         raise ValueError(f"values must be a 1-D array, not shape {array.shape}")
-    buckets = _clusters(k, array.shape[0], "buckets", "values")
+    count = array.shape[0]
+    buckets = _clusters(k, count, "buckets", "values")
     if array.dtype.kind == "f":
-        finite = np.isfinite(array)
-        if not finite.all():
-            position = int(np.argmin(finite))
-            raise ValueError(f"value {array[position]} at position {position} is not finite")
-    ordered = np.sort(array, kind="stable")
-    first = np.searchsorted(ordered, array, side="left").astype(np.int64)
-    labels: npt.NDArray[np.int32] = (first * buckets // array.shape[0]).astype(np.int32)
+        for start in range(0, count, _CHUNK):
+            finite = np.isfinite(array[start:start + _CHUNK])
+            if not finite.all():
+                position = start + int(np.argmin(finite))
+                raise ValueError(f"value {array[position]} at position {position} is not finite")
+    # Position p of the sorted values goes to bucket floor(p * k / n), so
+    # bucket j starts at p_j = ceil(j * n / k); a value's bucket is the number
+    # of starts whose preceding sorted value lies below it, which keeps equal
+    # values together. Only the k - 1 boundary values need the sort.
+    starts = (np.arange(1, buckets, dtype=np.int64) * count + buckets - 1) // buckets
+    boundaries = np.partition(array, starts - 1)[starts - 1] if buckets > 1 else array[:0]
+    labels = np.empty(count, dtype=np.int32)
+    for start in range(0, count, _CHUNK):
+        labels[start:start + _CHUNK] = np.searchsorted(boundaries, array[start:start + _CHUNK], side="left")
     return labels

@@ -44,6 +44,30 @@ std::optional<Bad> in_chunks(std::size_t rows, unsigned threads, const KeepGoing
     return std::nullopt;
 }
 
+// The first bad row of rows [first, last) of `Width` cards, if any; sound
+// rows are copied to `compact` as bytes. The width is a template parameter so
+// the per-card loop unrolls.
+template <std::size_t Width, typename Card>
+std::optional<BadRow> check_rows(const Card* cards, std::size_t first, std::size_t last, std::uint8_t* compact) {
+    for (std::size_t row = first; row < last; ++row) {
+        const Card* row_cards = cards + row * Width;
+        // Sound when every card is below 52 and sets a bit of its own.
+        std::uint64_t seen = 0, repeated = 0;
+        bool outside = false;
+        for (std::size_t i = 0; i < Width; ++i) {
+            const auto card = static_cast<std::uint64_t>(row_cards[i]);
+            const std::uint64_t bit = std::uint64_t{1} << (card & 63);
+            outside |= card >= static_cast<std::uint64_t>(DECK);
+            repeated |= seen & bit;
+            seen |= bit;
+            compact[(row - first) * Width + i] = static_cast<std::uint8_t>(card);
+        }
+        if (outside || repeated != 0) [[unlikely]]
+            return check_row(row_cards, Width, row);
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 template <typename Card>
@@ -51,33 +75,23 @@ std::optional<BadRow> index_rows(const HandIndexer& indexer, const Card* cards, 
                                  std::uint64_t* indices, unsigned threads, const KeepGoing& keep_going) {
     const std::size_t width = indexer.cards();
     return in_chunks<BadRow>(rows, threads, keep_going, [&](std::size_t first, std::size_t last) -> std::optional<BadRow> {
-        // A row is sound when its cards are below 52 and set distinct bits;
-        // the reason is worked out only for a row that is not.
-        std::vector<std::uint8_t> compact;
-        if constexpr (!std::is_same_v<Card, std::uint8_t>) compact.resize((last - first) * width);
-        for (std::size_t row = first; row < last; ++row) {
-            const Card* row_cards = cards + row * width;
-            std::uint64_t seen = 0, repeated = 0;
-            bool outside = false;
-            for (std::size_t i = 0; i < width; ++i) {
-                const auto card = static_cast<std::uint64_t>(row_cards[i]);
-                const std::uint64_t bit = std::uint64_t{1} << (card & 63);
-                outside |= card >= static_cast<std::uint64_t>(DECK);
-                repeated |= seen & bit;
-                seen |= bit;
-                if constexpr (!std::is_same_v<Card, std::uint8_t>)
-                    compact[(row - first) * width + i] = static_cast<std::uint8_t>(card);
+        if constexpr (std::is_same_v<Card, std::uint8_t>) {
+            const std::size_t sound = indexer.index_many_checked(cards + first * width, last - first, indices + first);
+            if (sound == last - first) return std::nullopt;
+            return check_row(cards + (first + sound) * width, width, first + sound);
+        } else {
+            std::vector<std::uint8_t> compact((last - first) * width);
+            std::optional<BadRow> bad;
+            switch (width) {
+                case 2: bad = check_rows<2>(cards, first, last, compact.data()); break;
+                case 5: bad = check_rows<5>(cards, first, last, compact.data()); break;
+                case 6: bad = check_rows<6>(cards, first, last, compact.data()); break;
+                default: bad = check_rows<7>(cards, first, last, compact.data()); break;
             }
-            if (outside || repeated != 0) [[unlikely]]
-                return check_row(row_cards, width, row);
+            if (bad) return bad;
+            indexer.index_many(compact.data(), last - first, indices + first);
+            return std::nullopt;
         }
-        const std::uint8_t* checked = nullptr;
-        if constexpr (std::is_same_v<Card, std::uint8_t>)
-            checked = cards + first * width;
-        else
-            checked = compact.data();
-        indexer.index_many(checked, last - first, indices + first);
-        return std::nullopt;
     });
 }
 

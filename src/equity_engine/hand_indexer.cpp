@@ -140,6 +140,11 @@ constexpr std::uint64_t reciprocal(std::uint32_t divisor) noexcept {
     return (std::uint64_t{1} << RECIPROCAL_SHIFT) / divisor + 1;
 }
 
+// Place values of the rounds' card counts in a shape code, hole cards most
+// significant, by number of rounds.
+constexpr std::array<std::array<std::uint32_t, MAX_ROUNDS>, MAX_ROUNDS> CODE_PLACES = {{
+    {1, 0, 0, 0}, {4, 1, 0, 0}, {8, 2, 1, 0}, {16, 4, 2, 1}}};
+
 // Cards in a state with this many rounds, and the round of each card.
 constexpr std::array<std::size_t, MAX_ROUNDS> STATE_CARDS = {2, 5, 6, 7};
 constexpr std::array<std::uint8_t, MAX_STATE_CARDS> CARD_ROUND = {0, 0, 1, 1, 1, 2, 3};
@@ -173,6 +178,7 @@ void HandIndexer::build_shapes() {
     for (std::size_t j = rounds_; j-- > 0;) {
         code_place_[j] = place;
         place *= static_cast<std::uint32_t>(ROUND_CARDS[j] + 1);
+        if (code_place_[j] != CODE_PLACES[rounds_ - 1][j]) throw std::logic_error("shape code places disagree");
     }
     for (std::uint32_t code = 0; code < place; ++code) {
         Shape& shape = shapes_[code];
@@ -287,7 +293,7 @@ std::uint64_t HandIndexer::index_of(const std::uint8_t* cards) const noexcept {
     for (std::size_t s = 0; s < SUITS; ++s) {
         std::uint32_t used = masks[0][s];
         std::uint32_t count = RANK_COUNT[used];
-        std::uint32_t code = count * code_place_[0];
+        std::uint32_t code = count * CODE_PLACES[Rounds - 1][0];
         std::uint32_t configuration = COLEX_RANK[used];
 #pragma GCC unroll 3
         for (std::size_t j = 1; j < Rounds; ++j) {
@@ -298,12 +304,12 @@ std::uint64_t HandIndexer::index_of(const std::uint8_t* cards) const noexcept {
                 const std::uint32_t position = static_cast<std::uint32_t>(std::countr_zero(set | RANK_SETS)) -
                                                RANK_COUNT[used & (set - 1) & (RANK_SETS - 1)];
                 configuration = configuration * (1 + size * (RANKS - 1 - count)) + (position & (0u - size));
-                code += size * code_place_[j];
+                code += size * CODE_PLACES[Rounds - 1][j];
                 count += size;
             } else {
                 const std::uint32_t size = RANK_COUNT[set];
                 configuration = configuration * BINOMIAL[RANKS - count][size] + COLEX_RANK[compress(set, used)];
-                code += size * code_place_[j];
+                code += size * CODE_PLACES[Rounds - 1][j];
                 count += size;
             }
             used |= set;
@@ -419,6 +425,37 @@ void HandIndexer::index_many(const std::uint8_t* cards, std::size_t count, std::
         case Round::river: break;
     }
     run.template operator()<4>();
+}
+
+std::size_t HandIndexer::index_many_checked(const std::uint8_t* cards, std::size_t count,
+                                            std::uint64_t* indices) const noexcept {
+    const auto run = [&]<std::size_t Rounds>() -> std::size_t {
+        constexpr std::size_t width = STATE_CARDS[Rounds - 1];
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint8_t* row = cards + i * width;
+            // Sound when every card is below 52 and sets a bit of its own;
+            // checked beside the indexing, in the same pass over the row.
+            std::uint64_t seen = 0, repeated = 0;
+            unsigned outside = 0;
+            for (std::size_t k = 0; k < width; ++k) {
+                const std::uint64_t bit = std::uint64_t{1} << (row[k] & 63);
+                outside |= row[k] >= 52;
+                repeated |= seen & bit;
+                seen |= bit;
+            }
+            if ((repeated | outside) != 0) [[unlikely]]
+                return i;
+            indices[i] = index_of<Rounds>(row);
+        }
+        return count;
+    };
+    switch (round_) {
+        case Round::preflop: return run.template operator()<1>();
+        case Round::flop: return run.template operator()<2>();
+        case Round::turn: return run.template operator()<3>();
+        case Round::river: break;
+    }
+    return run.template operator()<4>();
 }
 
 void HandIndexer::unindex_many(const std::uint64_t* indices, std::size_t count, std::uint8_t* cards) const noexcept {

@@ -64,6 +64,10 @@ public:
     void index_many(const std::uint8_t* cards, std::size_t count, std::uint64_t* indices) const noexcept;
     void unindex_many(const std::uint64_t* indices, std::size_t count, std::uint8_t* cards) const noexcept;
 
+    // index_many for rows not yet checked: stops at the first row with a card
+    // above 51 or a repeated card and returns its position (count if none).
+    std::size_t index_many_checked(const std::uint8_t* cards, std::size_t count, std::uint64_t* indices) const noexcept;
+
     explicit HandIndexer(Round round);
 
 private:
