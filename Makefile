@@ -1,7 +1,9 @@
 # make build: .venv with pinned tools, table generator, tables, module installed into .venv
 # make test:  build, then the whole test suite
 # make demo:  build, then the equity demo (pure Python, then the tavrix-equity command)
-# make bench: build, then the scoring and equity benchmarks
+# make bench: build, then the scoring, equity, indexing and hand-strength benchmarks
+# make bench-buckets: build, then the indexing benchmark and emd_kmeans on the flop table's shape
+# make strength-tables: build, then the hand-strength tables of every round, timed
 # make check-deep: build, then the hardening checks (sanitizers, long fuzzing, threads,
 #             out of memory, matrix faults, valgrind); about 20 minutes
 # make wheel: the tavrix-equity wheel in dist/, repaired to a manylinux tag and checked
@@ -25,7 +27,7 @@ IN_TREE_TABLES := -C cmake.define.TAVRIX_TABLE_DIR=$(abspath tables)
 # The project's own builds treat warnings as errors; a user's pip install does not.
 WERROR := -C cmake.define.TAVRIX_WERROR=ON
 
-.PHONY: build test demo bench bench-matrix matrix clean check-deep wheel FORCE
+.PHONY: build test demo bench bench-buckets bench-matrix matrix strength-tables clean check-deep wheel FORCE
 
 build: $(MODULE_STAMP)
 
@@ -54,7 +56,7 @@ NATIVE_STAMP := $(NATIVE)/.built
 $(NATIVE_STAMP): $(MODULE_STAMP)
 	$(VENV)/bin/cmake -S . -B $(NATIVE) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
 	    -DTAVRIX_GENERATE_TABLES=OFF -DTAVRIX_WERROR=ON -DPython_EXECUTABLE=$(abspath $(PY)) > /dev/null
-	$(VENV)/bin/cmake --build $(NATIVE) --target tavrix_engine_tests tavrix_omaha_tests tavrix_sweep_tests tavrix_score_bench tavrix_equity_bench tavrix_omaha_bench tavrix_sweep_bench > /dev/null
+	$(VENV)/bin/cmake --build $(NATIVE) --target tavrix_engine_tests tavrix_omaha_tests tavrix_sweep_tests tavrix_score_bench tavrix_equity_bench tavrix_omaha_bench tavrix_sweep_bench tavrix_indexer_bench > /dev/null
 	@touch $@
 
 # The tavrix-equity wheel: built by the standard frontend in its isolated
@@ -108,6 +110,14 @@ bench: build $(NATIVE_STAMP) $(BENCH_STAMP)
 	$(PY) bench/bench_range_reading.py
 	$(PY) bench/bench_sweep.py
 	$(PY) bench/bench_matrix.py --speedup --dask --full
+	$(NATIVE)/tavrix_indexer_bench
+	$(PY) bench/bench_buckets.py
+	$(PY) bench/bench_strength.py
+
+# emd_kmeans on the flop table's shape (1,286,792 x 50 into 200 clusters),
+# median of 5 runs: a few minutes.
+bench-buckets: build
+	$(PY) bench/bench_buckets.py --kmeans
 
 # The preflop matrix alone: speed-ups of 2 local workers and of a 2-worker
 # Dask LocalCluster over 1 on all 169 classes (make bench runs these too).
@@ -116,6 +126,16 @@ bench-matrix: build
 
 matrix: build
 	$(PY) bench/bench_matrix.py --full --out build/preflop_matrix.npy
+
+# The hand-strength tables of every round on 2 local workers, each timed
+# (22 GB of disk in build/strength: the turn histograms take 11 GB, the river table 9.7 GB).
+STRENGTH_OUT := build/strength
+strength-tables: build
+	mkdir -p $(STRENGTH_OUT)
+	for round in preflop flop turn river; do \
+	    $(VENV)/bin/tavrix-equity strength $$round --out $(STRENGTH_OUT) --workers 2 \
+	        --checkpoint $(STRENGTH_OUT)/$$round.checkpoint || exit 1; \
+	done
 
 clean:
 	rm -rf build tables $(VENV)

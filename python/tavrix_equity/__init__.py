@@ -15,7 +15,9 @@ from tavrix_equity._checkpoint import CheckpointInUseError
 from tavrix_equity.all_in import NoDealError, equity
 from tavrix_equity.dealing import deal_cards
 from tavrix_equity.combo_tables import ComboEquity, ComboTable, combo_equity
+from tavrix_equity.clustering import emd_kmeans, quantile_buckets
 from tavrix_equity.grids import hand_grid
+from tavrix_equity.indexing import ROUNDS, HandIndexer
 from tavrix_equity.matrix import preflop_matrix
 from tavrix_equity.omaha_range import OmahaRange
 from tavrix_equity.omaha_scoring import score_omaha
@@ -28,6 +30,9 @@ from tavrix_equity.starting_hands import starting_hand_ranking
 from tavrix_equity.ranges import HAND_CLASSES, Range, class_combos, grid_position, hand_class
 from tavrix_equity.result import EquityResult
 from tavrix_equity.scoring import score_cards, score_words
+from tavrix_equity.strength import hand_strength
+from tavrix_equity.strength_plot import plot_strength
+from tavrix_equity.strength_tables import strength_table
 
 __all__ = [
     "__version__",
@@ -36,12 +41,14 @@ __all__ = [
     "CARD_SUITS",
     "CATEGORY_NAMES",
     "HAND_CLASSES",
+    "ROUNDS",
     "Breakdown",
     "CheckpointInUseError",
     "ComboEquity",
     "ComboTable",
     "EquityDistribution",
     "EquityResult",
+    "HandIndexer",
     "NoDealError",
     "OmahaRange",
     "Range",
@@ -53,19 +60,24 @@ __all__ = [
     "class_combos",
     "combo_equity",
     "deal_cards",
+    "emd_kmeans",
     "equity",
     "equity_distribution",
     "format_cards",
     "grid_position",
     "hand_class",
     "hand_grid",
+    "hand_strength",
     "parse_cards",
     "plot_equity_distribution",
     "plot_grid",
+    "plot_strength",
     "preflop_matrix",
+    "quantile_buckets",
     "score_cards",
     "score_omaha",
     "score_words",
     "showdown_categories",
     "starting_hand_ranking",
+    "strength_table",
 ]

@@ -62,11 +62,12 @@ _DIGEST = 32
 _HEADER_READ_LIMIT = 4096
 
 
-def counts_are_valid(counts: npt.NDArray[np.uint64], rows: int, boards: int) -> bool:
-    """True when counts is a (rows, 3) uint64 array whose every row adds up to boards."""
+def counts_are_valid(counts: npt.NDArray[np.uint64], rows: int, boards: int | None) -> bool:
+    """True when counts is a (rows, 3) uint64 array whose every row adds up to boards
+    (any values when boards is None: records whose content has no sum to check)."""
     return (
         counts.dtype == np.uint64 and counts.shape == (rows, 3)
-        and bool(np.all(counts.sum(axis=1, dtype=np.uint64) == boards))
+        and (boards is None or bool(np.all(counts.sum(axis=1, dtype=np.uint64) == boards)))
     )
 
 
@@ -116,7 +117,7 @@ class Checkpoint:
 
     def __init__(
         self, path: str | os.PathLike[str], *, table_digest: str, plan_digest: bytes,
-        chunk_rows: Sequence[int], boards: int, row_width: int = 3,
+        chunk_rows: Sequence[int], boards: int | None, row_width: int = 3,
         valid: Callable[[npt.NDArray[np.uint64]], bool] | None = None,
     ) -> None:
         self.path = Path(path)

@@ -7,6 +7,8 @@
     tavrix-equity --game omaha AsAhKsKh QdQcJdTc [--board ...] (any game of tavrix_equity.equity)
     tavrix-equity breakdown RANGE --board CARDS [--vs RANGE] [--json]
     tavrix-equity distribution HERO VILLAIN --board CARDS --png FILE
+    tavrix-equity strength ROUND --out DIR [--bins N] [--workers N] [--scheduler ADDRESS] [--checkpoint FILE]
+    tavrix-equity buckets TABLE.npy --k K --out LABELS.npy
     tavrix-equity --version
 
 Output is a table for people, or JSON with --json (strict JSON: null where a
@@ -312,6 +314,8 @@ def _close_quietly(client: Client) -> None:
         pass
 
 
+from tavrix_equity import strength_cli  # noqa: E402  (it uses the names above when it runs)
+
 # Each subcommand: its parser and what runs it. Commands of their own modules
 # are added here, one line each.
 SUBCOMMANDS: dict[str, tuple[Callable[[], argparse.ArgumentParser], Callable[[argparse.Namespace], None]]] = {
@@ -319,6 +323,8 @@ SUBCOMMANDS: dict[str, tuple[Callable[[], argparse.ArgumentParser], Callable[[ar
     "matrix": (_matrix_parser, _run_matrix),
     "breakdown": (cli_ranges.breakdown_parser, cli_ranges.run_breakdown),
     "distribution": (cli_ranges.distribution_parser, cli_ranges.run_distribution),
+    "strength": (strength_cli.strength_parser, strength_cli.run_strength),
+    "buckets": (strength_cli.buckets_parser, strength_cli.run_buckets),
 }
 
 

@@ -13,5 +13,8 @@ void bind_breakdown(nanobind::module_& m);
 // The board sweep: per-combo sums of a heads-up matchup.
 void bind_sweep(nanobind::module_& m);
 void bind_interpreter_exit(nanobind::module_& m);
+void bind_indexer(nanobind::module_& m);
+void bind_clustering(nanobind::module_& m);
+void bind_strength(nanobind::module_& m);
 
 }  // namespace tavrix::binding

@@ -40,13 +40,14 @@ public:
     BufferView(const BufferView&) = delete;
     BufferView& operator=(const BufferView&) = delete;
 
-    // Whether the elements are integers of T's size and signedness, in native order.
+    // Whether the elements are integers of T's size and signedness (or floats
+    // of T's size), in native order.
     template <typename T>
     bool holds() const noexcept {
         const char* format = view_.format == nullptr ? "B" : view_.format;
         if (*format == '@' || *format == '=' || (*format == '<' && std::endian::native == std::endian::little)) ++format;
         if (format[0] == '\0' || format[1] != '\0' || static_cast<std::size_t>(view_.itemsize) != sizeof(T)) return false;
-        const std::string_view kinds = std::is_signed_v<T> ? "bhilq" : "BHILQ";
+        const std::string_view kinds = std::is_floating_point_v<T> ? "fd" : std::is_signed_v<T> ? "bhilq" : "BHILQ";
         return kinds.find(format[0]) != std::string_view::npos;
     }
     int ndim() const noexcept { return view_.ndim; }

@@ -213,4 +213,8 @@ NB_MODULE(_engine, m) {
     bind_omaha(m);
     bind_breakdown(m);
     bind_interpreter_exit(m);
+
+    bind_indexer(m);
+    bind_clustering(m);
+    bind_strength(m);
 }

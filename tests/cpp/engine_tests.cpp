@@ -2,10 +2,15 @@
 // independent of the thread count, and cancellation that ends every worker.
 #include <cstdio>
 #include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "check.hpp"
 #include "equity_engine/equity_runs.hpp"
+#include "equity_engine/hand_index_rows.hpp"
+#include "equity_engine/hand_strength.hpp"
+#include "equity_engine/hand_indexer.hpp"
 #include "equity_engine/parallel_runner.hpp"
 #include "equity_engine/random_deal.hpp"
 
@@ -105,6 +110,70 @@ void random_deals_depend_on_the_seed_alone() {
     CHECK(refused);
 }
 
+// Index and unindex are inverse over a stride of every round, and a bad row
+// is reported at its place whatever the thread count.
+void hand_indexer_round_trips() {
+    const std::uint64_t sizes[] = {169, 1'286'792, 55'190'538, 2'428'287'420};
+    for (int r = 0; r < 4; ++r) {
+        const HandIndexer& indexer = HandIndexer::of(static_cast<Round>(r));
+        CHECK(indexer.size() == sizes[r]);
+        std::uint8_t cards[MAX_STATE_CARDS];
+        int wrong = 0;
+        for (std::uint64_t i = 0; i < indexer.size(); i += 1 + indexer.size() / 100'000) {
+            indexer.unindex(i, cards);
+            wrong += indexer.index(cards) != i;
+        }
+        CHECK(wrong == 0);
+    }
+    const HandIndexer& river = HandIndexer::of(Round::river);
+    std::vector<std::uint8_t> rows(7 * 200'000);
+    for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<std::uint8_t>((i * 7 + i / 7) % 52);
+    rows[7 * 150'001 + 3] = rows[7 * 150'001];
+    std::vector<std::uint64_t> out(200'000);
+    for (unsigned threads : {1u, 3u}) {
+        const auto bad = index_rows(river, rows.data(), 200'000, out.data(), threads, always);
+        CHECK(bad && bad->row == 150'001 && bad->reason.find("appears twice") != std::string::npos);
+    }
+    const std::uint64_t indices[] = {0, river.size()};
+    std::uint8_t cards[14];
+    CHECK(unindex_rows(river, indices, 2, cards, 1, always) == std::optional<std::size_t>(1));
+}
+
+// The sweep of a board (every combo at once) against the walk of each state
+// (every opponent combo one by one): two ways to the same integers.
+void board_sweep_matches_state_walk() {
+    for (const std::vector<std::uint8_t>& board : {std::vector<std::uint8_t>{0, 5, 10, 40, 51},
+                                                  std::vector<std::uint8_t>{3, 7, 11, 15}}) {
+        const std::size_t combos = board_combos(board.size());
+        std::vector<std::uint64_t> sum(combos), squares(combos), hist(combos * 7), done(combos);
+        board_strength(board.data(), 1, board.size(), {sum.data(), squares.data(), hist.data(), done.data(), 7}, 2,
+                       always);
+        std::vector<std::uint8_t> states;
+        for (unsigned a = 0, slot = 0; a < 52; ++a)
+            for (unsigned b = a + 1; b < 52; ++b) {
+                bool free = true;
+                for (const std::uint8_t c : board) free = free && c != a && c != b;
+                if (!free) continue;
+                if (slot++ % 97 != 0) continue;  // a spread of combos, not all
+                states.push_back(static_cast<std::uint8_t>(a));
+                states.push_back(static_cast<std::uint8_t>(b));
+                states.insert(states.end(), board.begin(), board.end());
+            }
+        const std::size_t rows = states.size() / (board.size() + 2);
+        std::vector<std::uint64_t> s(rows), q(rows), h(rows * 7), n(rows);
+        CHECK(!state_strength(states.data(), rows, board.size() + 2, {s.data(), q.data(), h.data(), n.data(), 7}, 1,
+                              always));
+        for (std::size_t r = 0, slot = 0; r < rows; ++r, slot += 97) {
+            CHECK(s[r] == sum[slot] && q[r] == squares[slot] && n[r] == done[slot]);
+            for (int j = 0; j < 7; ++j) CHECK(h[r * 7 + j] == hist[slot * 7 + j]);
+        }
+    }
+    const std::uint8_t repeated[] = {4, 9, 4, 20, 30};
+    std::uint64_t one[1], count[1];
+    const auto bad = state_strength(repeated, 1, 5, {one, nullptr, nullptr, count, 3}, 1, always);
+    CHECK(bad && bad->row == 0 && bad->reason.find("appears twice") != std::string::npos);
+}
+
 }  // namespace
 
 int main() {
@@ -113,6 +182,8 @@ int main() {
     cancellation_stops_workers();
     bad_requests_are_refused();
     random_deals_depend_on_the_seed_alone();
+    hand_indexer_round_trips();
+    board_sweep_matches_state_walk();
     std::printf("engine tests: %d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
 }
