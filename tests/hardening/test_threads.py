@@ -112,7 +112,7 @@ for attempt in range(ROUNDS):
         if attempt % 2:
             tavrix_equity.equity(["AsKs", "QhQd", "JcTc"], trials=10**12, seed=attempt, threads=threads)
         else:
-            tavrix_equity.equity(["QQ+,AKs", "random"], "2c", threads=threads)  # exact, long
+            tavrix_equity.equity(["QQ+,AKs", "random", "AhKd"], "2c", threads=threads)  # exact, three players: long
         print("finished", flush=True)
     except KeyboardInterrupt:
         late = time.monotonic()
