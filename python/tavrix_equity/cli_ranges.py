@@ -10,7 +10,6 @@ import argparse
 import json
 import math
 import time
-from pathlib import Path
 from typing import NoReturn
 
 __all__ = ["breakdown_parser", "run_breakdown", "distribution_parser", "run_distribution"]
@@ -72,18 +71,18 @@ def distribution_parser() -> argparse.ArgumentParser:
 
 
 def run_distribution(args: argparse.Namespace) -> None:
-    from tavrix_equity.cli import UsageError
+    from tavrix_equity._files import atomic_output, check_output_path
     from tavrix_equity.distribution import equity_distribution
     from tavrix_equity.distribution_plot import plot_equity_distribution
     from tavrix_equity.plot import require_matplotlib
 
     # Refused now, not after the computation.
     require_matplotlib()
-    if not Path(args.png).parent.is_dir():
-        raise UsageError(f"--png: directory {str(Path(args.png).parent)!r} does not exist")
+    check_output_path(args.png, "--png")
     start = time.perf_counter()
     dist = equity_distribution(args.hero, args.villain, args.board, args.dead, threads=args.threads)
-    plot_equity_distribution(dist).savefig(args.png, format="png")
+    with atomic_output(args.png, "--png") as stream:
+        plot_equity_distribution(dist).savefig(stream, format="png")
     for label, side in (("hero", dist.hero), ("villain", dist.villain)):
         buckets = ", ".join(f"{name}: {100 * share:.1f}%" for name, share in side.buckets.items())
         print(f"{label} {side.range}: equity {100 * side.mean_equity:.2f}% ({buckets})")

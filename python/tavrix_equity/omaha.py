@@ -154,10 +154,6 @@ def omaha_equity(
             totals = _engine.omaha_monte_carlo_equity(
                 hole_cards, high_low, engine_players, list(board_cards), _mask(dead_cards), trial_count, used_seed,
                 thread_count, report, cancel)
-    except ValueError as error:
-        if str(error).startswith("no possible deal"):
-            raise NoDealError(str(error)) from None
-        raise
     finally:
         if bar is not None:
             bar.close()

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "equity_engine/board_walk.hpp"
+#include "equity_engine/deal.hpp"
 #include "equity_engine/deal_search.hpp"
 #include "equity_engine/omaha_showdown.hpp"
 #include "equity_engine/parallel_runner.hpp"
@@ -58,9 +59,7 @@ std::vector<std::vector<std::uint64_t>> hand_masks(const OmahaRequest& request) 
     return masks;
 }
 
-[[noreturn]] void no_possible_deal() {
-    throw std::invalid_argument("no possible deal: every combination of the players' hands shares a card");
-}
+[[noreturn]] void no_possible_deal() { throw NoDeal(); }
 
 // Every hand of `hole_cards` cards outside `excluded`, each of weight 1.
 OmahaPlayer every_hand(int hole_cards, std::uint64_t excluded) {
