@@ -154,7 +154,7 @@ SANITIZE_CMAKE := -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) -DT
 
 $(SANITIZE_STAMP): $(MODULE_STAMP)
 	$(VENV)/bin/cmake -S . -B $(SANITIZE) $(SANITIZE_CMAKE) -DTAVRIX_TABLE_DIR=$(abspath tables) > /dev/null
-	$(VENV)/bin/cmake --build $(SANITIZE) --target tavrix _engine tavrix_engine_tests tavrix_omaha_tests > /dev/null
+	$(VENV)/bin/cmake --build $(SANITIZE) --target tavrix _engine tavrix_engine_tests tavrix_omaha_tests tavrix_sweep_tests > /dev/null
 	$(VENV)/bin/cmake -S . -B $(SANITIZE_SCRATCH) $(SANITIZE_CMAKE) \
 	    -DTAVRIX_TABLE_DIR=$(abspath $(SANITIZE_SCRATCH))/tables -DTAVRIX_EMBED_TABLES=OFF > /dev/null
 	$(VENV)/bin/cmake --build $(SANITIZE_SCRATCH) --target tavrix _engine tavrix_core_tests > /dev/null
