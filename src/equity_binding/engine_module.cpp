@@ -171,7 +171,15 @@ NB_MODULE(_engine, m) {
             if (trials == 0 || trials > MAX_TRIALS) throw nb::value_error("trials must be 1 to 2^40");
             const auto sampled = with_progress(progress, [&](const KeepGoing& keep_going) -> std::optional<SweepEquity> {
                 if (!sampled_sweep_is_better(request, seed, keep_going)) return std::nullopt;
-                return sampled_sweep_equity(request, sampled_sweep_boards(request, trials), seed, threads, keep_going);
+                try {
+                    return sampled_sweep_equity(request, sampled_sweep_boards(request, trials), seed, threads,
+                                                keep_going);
+                } catch (const NoDeal&) {
+                    // Sampled boards that met no pair of combos (a few boards, each
+                    // blocking every deal) do not show that no deal exists: the deal
+                    // sampler decides, and raises NoDealError only when none does.
+                    return std::nullopt;
+                }
             }, cancel);
             if (!sampled) return nb::none();
             return checked_tuple(totals_to_python(sampled->totals), sampled->std_error, sampled->boards_swept);
