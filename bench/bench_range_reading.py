@@ -13,27 +13,17 @@ and Range.top, each the median of R runs beside its reference in the same run.
 from __future__ import annotations
 
 import argparse
-import statistics
 import time
-from collections.abc import Callable
 
 import numpy as np
 
 from tavrix_equity import Range, _engine, breakdown, equity, equity_distribution, parse_cards
 from tavrix_equity._live_combos import card_mask_of, live_combos
+from bench_equity import median_seconds
 
 FLOP = "Ts9h4c"
 HERO = "55+,A8s+,KTs+,QJs,ATo+,KJo+,QJo,T9s,98s,87s,76s,65s,54s"
 VILLAIN = "22+,A2s+,K9s+,QTs+,JTs,T9s,AJo+,KQo"
-
-
-def median_seconds(repeat: int, run: Callable[[], object]) -> float:
-    times = []
-    for _ in range(repeat):
-        start = time.perf_counter()
-        run()
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
 
 
 def line(name: str, seconds: float, target: str = "") -> None:

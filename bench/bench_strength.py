@@ -18,24 +18,14 @@ import argparse
 import statistics
 import subprocess
 import sys
-import time
-from collections.abc import Callable
 
 import numpy as np
 
 from tavrix_equity import _engine, equity, format_cards, hand_strength
 from tavrix_equity.all_in import default_threads
+from bench_equity import median_seconds
 
 STATS = ("ehs", "ehs2", "hist")
-
-
-def median_seconds(repeat: int, run: Callable[[], object]) -> float:
-    times = []
-    for _ in range(repeat):
-        start = time.perf_counter()
-        run()
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
 
 
 def line(name: str, seconds: float, rate: str) -> None:
